@@ -1,0 +1,383 @@
+#include "tests/e2e/Driver_win.h"
+
+#include <wincodec.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+
+using Microsoft::WRL::ComPtr;
+
+namespace lumora::e2e {
+namespace {
+
+std::wstring Env(const wchar_t* name) {
+    wchar_t buffer[32768];
+    const DWORD n = ::GetEnvironmentVariableW(name, buffer, static_cast<DWORD>(std::size(buffer)));
+    return (n > 0 && n < std::size(buffer)) ? std::wstring(buffer, n) : std::wstring();
+}
+
+ComPtr<IWICImagingFactory> Factory() {
+    ComPtr<IWICImagingFactory> factory;
+    ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
+    return factory;
+}
+
+GUID ContainerOf(PictureFormat format) {
+    switch (format) {
+    case PictureFormat::Png: return GUID_ContainerFormatPng;
+    case PictureFormat::Jpeg: return GUID_ContainerFormatJpeg;
+    case PictureFormat::Bmp: return GUID_ContainerFormatBmp;
+    case PictureFormat::Gif: return GUID_ContainerFormatGif;
+    case PictureFormat::Tiff: return GUID_ContainerFormatTiff;
+    }
+    return GUID_ContainerFormatPng;
+}
+
+// GIF needs indexed pixels: a 6x6x6 colour cube is plenty for test pictures.
+BYTE CubeIndex(std::uint32_t rgb) {
+    const int r = ((rgb >> 16) & 0xFF) * 5 / 255, g = ((rgb >> 8) & 0xFF) * 5 / 255, b = (rgb & 0xFF) * 5 / 255;
+    return static_cast<BYTE>(r * 36 + g * 6 + b);
+}
+
+void SendKey(WORD vk, bool up) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    ::SendInput(1, &in, sizeof(in));
+}
+
+}  // namespace
+
+std::wstring ScrPath() { return Env(L"LUMORA_SCR"); }
+std::wstring OutDir() { return Env(L"LUMORA_E2E_OUT"); }
+std::wstring WorkDir() { return Env(L"LUMORA_E2E_WORK"); }
+
+std::wstring Utf8ToWide(std::string_view text) {
+    if (text.empty()) return {};
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+std::string WideToUtf8(std::wstring_view text) {
+    if (text.empty()) return {};
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+TestFolder::TestFolder(std::wstring_view name) {
+    path_ = WorkDir() + L"\\" + std::wstring(name);
+    RemoveTree(path_);
+    ::CreateDirectoryW(WorkDir().c_str(), nullptr);
+    ::CreateDirectoryW(path_.c_str(), nullptr);
+    ::CopyFileW(ScrPath().c_str(), scr().c_str(), FALSE);
+}
+
+TestFolder::~TestFolder() { RemoveTree(path_); }
+
+bool TestFolder::Write(std::wstring_view name, const std::vector<std::uint8_t>& bytes) const {
+    return WriteFileBytes(file(name), bytes);
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const BOOL ok = bytes.empty() || ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    ::CloseHandle(h);
+    return ok && written == bytes.size();
+}
+
+bool RemoveTree(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        return ::DeleteFileW(path.c_str()) != FALSE;
+    }
+    WIN32_FIND_DATAW found;
+    HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
+        } while (::FindNextFileW(find, &found));
+        ::FindClose(find);
+    }
+    return ::RemoveDirectoryW(path.c_str()) != FALSE;
+}
+
+bool WritePicture(const std::wstring& path, PictureFormat format, int width, int height, const PixelFunction& pixel) {
+    auto factory = Factory();
+    if (!factory || width <= 0 || height <= 0) return false;
+    ComPtr<IWICStream> stream;
+    ComPtr<IWICBitmapEncoder> encoder;
+    ComPtr<IWICBitmapFrameEncode> frame;
+    if (FAILED(factory->CreateStream(&stream)) || FAILED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) ||
+        FAILED(factory->CreateEncoder(ContainerOf(format), nullptr, &encoder)) ||
+        FAILED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache)) ||
+        FAILED(encoder->CreateNewFrame(&frame, nullptr)) || FAILED(frame->Initialize(nullptr)) ||
+        FAILED(frame->SetSize(static_cast<UINT>(width), static_cast<UINT>(height))))
+        return false;
+
+    const bool indexed = format == PictureFormat::Gif;
+    WICPixelFormatGUID pixelFormat = indexed ? GUID_WICPixelFormat8bppIndexed : GUID_WICPixelFormat24bppBGR;
+    if (FAILED(frame->SetPixelFormat(&pixelFormat))) return false;
+    if (indexed) {
+        ComPtr<IWICPalette> palette;
+        WICColor colours[216];
+        for (int i = 0; i < 216; ++i)
+            colours[i] = 0xFF000000u | (static_cast<UINT>(i / 36 * 51) << 16) | (static_cast<UINT>(i / 6 % 6 * 51) << 8) |
+                         static_cast<UINT>(i % 6 * 51);
+        if (FAILED(factory->CreatePalette(&palette)) || FAILED(palette->InitializeCustom(colours, 216)) ||
+            FAILED(frame->SetPalette(palette.Get())))
+            return false;
+    }
+    const UINT bytesPerPixel = indexed ? 1 : 3;
+    const UINT stride = (static_cast<UINT>(width) * bytesPerPixel + 3) & ~3u;
+    std::vector<BYTE> row(stride);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t c = pixel(x, y);
+            if (indexed) {
+                row[x] = CubeIndex(c);
+            } else {
+                row[x * 3] = static_cast<BYTE>(c & 0xFF);
+                row[x * 3 + 1] = static_cast<BYTE>((c >> 8) & 0xFF);
+                row[x * 3 + 2] = static_cast<BYTE>((c >> 16) & 0xFF);
+            }
+        }
+        if (FAILED(frame->WritePixels(1, stride, stride, row.data()))) return false;
+    }
+    return SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
+}
+
+bool WritePicture(const std::wstring& path, PictureFormat format, int width, int height, std::uint32_t colour) {
+    return WritePicture(path, format, width, height, [colour](int, int) { return colour; });
+}
+
+Process Process::Start(const std::wstring& exe, const std::wstring& arguments) {
+    Process p;
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!arguments.empty()) commandLine += L" " + arguments;
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    std::wstring folder = exe.substr(0, exe.find_last_of(L'\\'));
+    if (::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                         folder.empty() ? nullptr : folder.c_str(), &si, &pi)) {
+        ::CloseHandle(pi.hThread);
+        p.process_ = pi.hProcess;
+        p.pid_ = pi.dwProcessId;
+        ::WaitForInputIdle(p.process_, 5000);
+    }
+    return p;
+}
+
+Process::Process(Process&& other) noexcept
+    : process_(std::exchange(other.process_, nullptr)), pid_(std::exchange(other.pid_, 0)) {}
+
+Process& Process::operator=(Process&& other) noexcept {
+    if (this != &other) {
+        Kill();
+        process_ = std::exchange(other.process_, nullptr);
+        pid_ = std::exchange(other.pid_, 0);
+    }
+    return *this;
+}
+
+Process::~Process() { Kill(); }
+
+void Process::Kill() {
+    if (!process_) return;
+    if (Running()) {
+        ::TerminateProcess(process_, 99);
+        ::WaitForSingleObject(process_, 5000);
+    }
+    ::CloseHandle(process_);
+    process_ = nullptr;
+}
+
+bool Process::Running() const { return process_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+
+bool Process::WaitExit(DWORD timeoutMs) const {
+    return process_ && ::WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+}
+
+std::optional<DWORD> Process::ExitCode() const {
+    DWORD code = 0;
+    if (!process_ || Running() || !::GetExitCodeProcess(process_, &code)) return std::nullopt;
+    return code;
+}
+
+std::vector<HWND> TopWindowsOf(DWORD pid, bool visibleOnly) {
+    struct Query {
+        DWORD pid;
+        bool visibleOnly;
+        std::vector<HWND> found;
+    } query{pid, visibleOnly, {}};
+    ::EnumWindows(
+        [](HWND hwnd, LPARAM lp) -> BOOL {
+            auto* q = reinterpret_cast<Query*>(lp);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(hwnd, &owner);
+            if (owner == q->pid && (!q->visibleOnly || ::IsWindowVisible(hwnd))) q->found.push_back(hwnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&query));
+    return query.found;
+}
+
+HWND WaitForWindow(DWORD pid, std::wstring_view caption, DWORD timeoutMs) {
+    HWND result = nullptr;
+    WaitUntil(
+        [&] {
+            for (HWND hwnd : TopWindowsOf(pid)) {
+                if (caption.empty() || WindowText(hwnd) == caption) {
+                    result = hwnd;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return result;
+}
+
+std::vector<HWND> ChildWindows(HWND parent) {
+    std::vector<HWND> children;
+    ::EnumChildWindows(
+        parent,
+        [](HWND hwnd, LPARAM lp) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(lp)->push_back(hwnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&children));
+    return children;
+}
+
+HWND ChildWithText(HWND parent, std::wstring_view text) {
+    for (HWND child : ChildWindows(parent))
+        if (WindowText(child) == text) return child;
+    return nullptr;
+}
+
+std::wstring WindowText(HWND hwnd) {
+    DWORD_PTR length = 0;
+    if (!::SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return {};
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    if (!::SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                               2000, &copied))
+        return {};
+    text.resize(std::min<size_t>(copied, length));
+    return text;
+}
+
+std::wstring ClassName(HWND hwnd) {
+    wchar_t name[256];
+    const int n = ::GetClassNameW(hwnd, name, 256);
+    return std::wstring(name, n > 0 ? n : 0);
+}
+
+RECT ClientRectOnScreen(HWND hwnd) {
+    RECT r{};
+    ::GetClientRect(hwnd, &r);
+    ::MapWindowPoints(hwnd, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+void PressKey(WORD vk) { PressKeys({vk}); }
+
+void PressKeys(std::initializer_list<WORD> keys) {
+    for (WORD vk : keys) SendKey(vk, false);
+    for (auto it = std::rbegin(keys); it != std::rend(keys); ++it) SendKey(*it, true);
+}
+
+void MoveMouse(int x, int y) {
+    const int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN);
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    // Absolute coordinates run 0..65535 across the primary screen.
+    in.mi.dx = static_cast<LONG>((x * 65536LL + w / 2) / w);
+    in.mi.dy = static_cast<LONG>((y * 65536LL + h / 2) / h);
+    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    ::SendInput(1, &in, sizeof(in));
+}
+
+void Click(int x, int y, bool right) {
+    MoveMouse(x, y);
+    INPUT in[2]{};
+    in[0].type = in[1].type = INPUT_MOUSE;
+    in[0].mi.dwFlags = right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+    in[1].mi.dwFlags = right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
+    ::SendInput(2, in, sizeof(INPUT));
+}
+
+HWND Taskbar() { return ::FindWindowW(L"Shell_TrayWnd", nullptr); }
+
+bool TaskbarVisible() {
+    HWND taskbar = Taskbar();
+    return taskbar && ::IsWindowVisible(taskbar);
+}
+
+Image CaptureScreen() {
+    Image image;
+    image.width = ::GetSystemMetrics(SM_CXSCREEN);
+    image.height = ::GetSystemMetrics(SM_CYSCREEN);
+    image.pixels.assign(static_cast<size_t>(image.width) * image.height, 0);
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = image.width;
+    bi.bmiHeader.biHeight = -image.height;  // top row first
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = ::CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap && bits) {
+        HGDIOBJ old = ::SelectObject(memory, bitmap);
+        ::BitBlt(memory, 0, 0, image.width, image.height, screen, 0, 0, SRCCOPY);
+        ::GdiFlush();
+        const auto* src = static_cast<const std::uint32_t*>(bits);
+        for (size_t i = 0; i < image.pixels.size(); ++i) image.pixels[i] = src[i] & 0x00FFFFFFu;
+        ::SelectObject(memory, old);
+    }
+    if (bitmap) ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return image;
+}
+
+bool Image::Save(const std::wstring& path) const {
+    if (width <= 0 || height <= 0) return false;
+    return WritePicture(path, PictureFormat::Png, width, height, [this](int x, int y) { return At(x, y); });
+}
+
+bool NearColour(std::uint32_t a, std::uint32_t b, int tolerance) {
+    for (int shift = 0; shift <= 16; shift += 8) {
+        const int ca = static_cast<int>((a >> shift) & 0xFF), cb = static_cast<int>((b >> shift) & 0xFF);
+        if (std::abs(ca - cb) > tolerance) return false;
+    }
+    return true;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs) {
+    const ULONGLONG end = ::GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (condition()) return true;
+        if (::GetTickCount64() >= end) return false;
+        ::Sleep(pollMs);
+    }
+}
+
+}  // namespace lumora::e2e

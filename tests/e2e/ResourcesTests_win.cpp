@@ -1,0 +1,133 @@
+// The executable's resources as Windows and Explorer read them.
+#include "resource.h"
+#include "tests/e2e/Driver_win.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
+
+#include <string>
+#include <vector>
+
+namespace lumora::e2e {
+namespace {
+
+class VersionRecord {
+public:
+    explicit VersionRecord(const std::wstring& path) {
+        DWORD ignored = 0;
+        const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+        block_.resize(size);
+        ok_ = size > 0 && ::GetFileVersionInfoW(path.c_str(), 0, size, block_.data());
+    }
+    bool ok() const { return ok_; }
+
+    const VS_FIXEDFILEINFO* Fixed() const {
+        void* p = nullptr;
+        UINT len = 0;
+        return ::VerQueryValueW(block_.data(), L"\\", &p, &len) && len >= sizeof(VS_FIXEDFILEINFO)
+                   ? static_cast<const VS_FIXEDFILEINFO*>(p)
+                   : nullptr;
+    }
+    std::optional<std::wstring> String(const std::wstring& name) const {
+        void* p = nullptr;
+        UINT len = 0;
+        const std::wstring query = L"\\StringFileInfo\\041104B0\\" + name;
+        if (!::VerQueryValueW(block_.data(), query.c_str(), &p, &len) || !p) return std::nullopt;
+        std::wstring s(static_cast<const wchar_t*>(p), len);
+        while (!s.empty() && s.back() == L'\0') s.pop_back();
+        return s;
+    }
+    std::vector<DWORD> Translations() const {
+        void* p = nullptr;
+        UINT len = 0;
+        if (!::VerQueryValueW(block_.data(), L"\\VarFileInfo\\Translation", &p, &len)) return {};
+        const auto* words = static_cast<const DWORD*>(p);
+        return std::vector<DWORD>(words, words + len / sizeof(DWORD));
+    }
+
+private:
+    std::vector<BYTE> block_;
+    bool ok_ = false;
+};
+
+TEST(Resources, VersionRecord) {
+    VersionRecord record(ScrPath());
+    ASSERT_TRUE(record.ok());
+    const VS_FIXEDFILEINFO* fixed = record.Fixed();
+    ASSERT_NE(fixed, nullptr);
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+
+    EXPECT_EQ(record.Translations(), std::vector<DWORD>{MAKELONG(0x0411, 1200)});
+    EXPECT_EQ(record.String(L"FileVersion"), L"1.00");
+    EXPECT_EQ(record.String(L"ProductVersion"), L"1.00");
+    EXPECT_EQ(record.String(L"ProductName"), L"Lumora");
+    EXPECT_EQ(record.String(L"InternalName"), L"Lumora");
+    EXPECT_EQ(record.String(L"OriginalFilename"), L"Lumora.scr");
+    for (const wchar_t* absent : {L"FileDescription", L"Comments", L"LegalTrademarks"})
+        EXPECT_FALSE(record.String(absent).has_value()) << WideToUtf8(absent);
+    for (const wchar_t* name : {L"CompanyName", L"LegalCopyright"}) {
+        const auto text = record.String(name);
+        ASSERT_TRUE(text.has_value()) << WideToUtf8(name);
+        EXPECT_FALSE(text->empty());
+        EXPECT_EQ(text->find(L"  "), std::wstring::npos) << "a double blank would break the About box line";
+    }
+}
+
+struct IconDirEntry {
+    BYTE width, height, colourCount, reserved;
+    WORD planes, bitCount;
+    DWORD bytes;
+    WORD id;
+};
+
+TEST(Resources, ApplicationIconHas32And16PixelImagesIn16Colours) {
+    HMODULE scr = ::LoadLibraryExW(ScrPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(scr, nullptr);
+    HRSRC group = ::FindResourceW(scr, MAKEINTRESOURCEW(IDI_APP), RT_GROUP_ICON);
+    ASSERT_NE(group, nullptr);
+    const auto* data = static_cast<const BYTE*>(::LockResource(::LoadResource(scr, group)));
+    ASSERT_NE(data, nullptr);
+    const WORD count = *reinterpret_cast<const WORD*>(data + 4);
+    std::vector<int> sizes;
+    for (WORD i = 0; i < count; ++i) {
+        IconDirEntry e;
+        std::memcpy(&e, data + 6 + i * 14, 14);
+        sizes.push_back(e.width);
+        EXPECT_EQ(e.height, e.width);
+        EXPECT_EQ(e.bitCount, 4) << "16 colours";
+    }
+    EXPECT_EQ(sizes, (std::vector<int>{32, 16}));
+    EXPECT_NE(::FindResourceW(scr, MAKEINTRESOURCEW(IDI_FORM1), RT_GROUP_ICON), nullptr);
+    ::FreeLibrary(scr);
+}
+
+TEST(Resources, ManifestAsksForPerMonitorDpiCommonControls6AndNoElevation) {
+    HMODULE scr = ::LoadLibraryExW(ScrPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(scr, nullptr);
+    HRSRC res = ::FindResourceW(scr, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_NE(res, nullptr);
+    const auto* text = static_cast<const char*>(::LockResource(::LoadResource(scr, res)));
+    const std::string manifest(text, ::SizeofResource(scr, res));
+    for (const char* needle : {"PerMonitorV2", "true/pm", "Microsoft.Windows.Common-Controls", "version=\"6.0.0.0\"",
+                               "level=\"asInvoker\"", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                               "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+        EXPECT_NE(manifest.find(needle), std::string::npos) << needle;
+    ::FreeLibrary(scr);
+}
+
+TEST(Resources, TitleStringIsTheSaverNameWindowsLists) {
+    HMODULE scr = ::LoadLibraryExW(ScrPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(scr, nullptr);
+    wchar_t title[64] = {};
+    EXPECT_GT(::LoadStringW(scr, IDS_APP_TITLE, title, 64), 0);
+    EXPECT_STREQ(title, L"Lumora");
+    ::FreeLibrary(scr);
+}
+
+}  // namespace
+}  // namespace lumora::e2e

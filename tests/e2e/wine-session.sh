@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# One Wine prefix and one Xvfb display for a whole ctest run of the
+# end-to-end tests; each test then runs inside a Wine virtual desktop that has
+# a taskbar ("shell").
+#
+#   wine-session.sh start STATE_DIR
+#   wine-session.sh run   STATE_DIR WIDTHxHEIGHT PROGRAM.exe [ARGS...]
+#   wine-session.sh stop  STATE_DIR
+set -euo pipefail
+
+cmd=$1 state=$2
+shift 2
+mkdir -p "$state"
+state=$(cd "$state" && pwd)
+
+export WINEPREFIX="$state/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
+
+stop_session() {
+  if [ -f "$state/display" ]; then
+    DISPLAY=":$(cat "$state/display")" wineserver -k 2>/dev/null || true
+  fi
+  wineserver -k 2>/dev/null || true
+  if [ -f "$state/xvfb.pid" ]; then
+    kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
+    rm -f "$state/xvfb.pid"
+  fi
+  rm -f "$state/display"
+}
+
+make_prefix() {
+  rm -rf "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+  # Without a window manager, destroying a full-screen window stalls 2 s.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+  # Japanese glyphs need a CJK font linked behind the dialog fonts.
+  local font
+  for font in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "Microsoft Sans Serif" "MS UI Gothic" \
+              "Segoe UI" "Yu Gothic UI" "Meiryo UI" "ＭＳ Ｐゴシック" "MS PGothic"; do
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+      /v "$font" /t REG_MULTI_SZ /d 'NotoSansCJK-Regular.ttc,Noto Sans CJK JP' /f >/dev/null 2>&1
+  done
+  wineserver -w
+  touch "$WINEPREFIX/.lumora-ready"
+}
+
+case "$cmd" in
+start)
+  stop_session
+  [ -f "$WINEPREFIX/.lumora-ready" ] || make_prefix
+  # Xvfb picks a free display and reports it on fd 3.
+  exec 3>"$state/display"
+  Xvfb -displayfd 3 -screen 0 2560x1600x24 -nolisten tcp >/dev/null 2>&1 &
+  echo $! >"$state/xvfb.pid"
+  exec 3>&-
+  for _ in $(seq 100); do [ -s "$state/display" ] && break; sleep 0.1; done
+  [ -s "$state/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+  # Keep the server up between test processes; its services must not hold
+  # ctest's output pipes open.
+  DISPLAY=":$(cat "$state/display")" wineserver -p </dev/null >/dev/null 2>&1
+  DISPLAY=":$(cat "$state/display")" wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  echo "Wine prefix $WINEPREFIX on display :$(cat "$state/display")"
+  ;;
+run)
+  desktop=$1 program=$2
+  shift 2
+  [ -s "$state/display" ] || { echo "no Wine session: run the e2e.setup test first" >&2; exit 1; }
+  export DISPLAY=":$(cat "$state/display")"
+  out="$state/out" work="$state/work"
+  mkdir -p "$out" "$work"
+  result="$state/result.$$"
+  rm -f "$result"
+  export LUMORA_SCR LUMORA_E2E_OUT LUMORA_E2E_WORK LUMORA_E2E_RESULT
+  LUMORA_SCR=$(winpath "$LUMORA_SCR_UNIX")
+  LUMORA_E2E_OUT=$(winpath "$out")
+  LUMORA_E2E_WORK=$(winpath "$work")
+  LUMORA_E2E_RESULT=$(winpath "$result")
+  # A fresh desktop per test: the last one must be gone before the next starts.
+  wine explorer /desktop=shell,"$desktop" "$(winpath "$program")" "$@" </dev/null || true
+  pkill -f 'Lumora\.scr' 2>/dev/null || true
+  if [ ! -f "$result" ]; then
+    echo "the test driver ended without reporting a result" >&2
+    exit 1
+  fi
+  code=$(tr -dc '0-9' <"$result")
+  rm -f "$result"
+  exit "${code:-1}"
+  ;;
+stop)
+  stop_session
+  # Wine keeps a server directory per prefix, named after the prefix's device and inode.
+  if [ -d "$WINEPREFIX" ]; then
+    rm -rf "/tmp/.wine-$(id -u)/$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))" 2>/dev/null || true
+  fi
+  ;;
+*)
+  echo "usage: $0 start|run|stop STATE_DIR ..." >&2
+  exit 2
+  ;;
+esac

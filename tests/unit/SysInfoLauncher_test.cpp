@@ -1,0 +1,358 @@
+#include "about/SysInfoLauncher.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace lumora {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Sz(std::string_view text, bool terminated = true) {
+    Bytes bytes(text.begin(), text.end());
+    if (terminated) bytes.push_back(0);
+    return bytes;
+}
+
+constexpr long kFileNotFound = 2;
+constexpr long kMoreData = 234;
+
+struct FakeValue {
+    std::uint32_t type = kRegSz;
+    Bytes data;
+};
+
+// A registry, file system, process starter and message box that only record.
+class FakePlatform : public SysInfoPlatform {
+public:
+    std::map<std::string, std::map<std::string, FakeValue>> keys;
+    std::set<std::string> lockedKeys;  // exist, but refuse to open
+    std::set<std::wstring> normalFiles;
+    std::set<std::wstring> startable;
+
+    std::vector<std::string> queries;  // "key|value" in order
+    std::vector<std::string> opened;   // every key asked for, openable or not
+    std::vector<std::wstring> listed;
+    std::vector<std::wstring> started;
+    std::vector<std::wstring> launched;  // the starts that succeeded
+    std::vector<std::wstring> messages;
+    int openKeys = 0;
+    bool buffersWereClean = true;
+
+    class Key : public RegistryKey {
+    public:
+        Key(FakePlatform& owner, std::string name) : owner_(owner), name_(std::move(name)) { ++owner_.openKeys; }
+        ~Key() override { --owner_.openKeys; }
+        long QueryValue(std::string_view valueName, std::uint32_t& type, std::span<std::uint8_t> buffer,
+                        std::uint32_t& size) override {
+            owner_.queries.push_back(name_ + "|" + std::string(valueName));
+            if (buffer.size() != kKeyValueBufferSize || size != kKeyValueBufferSize ||
+                std::any_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b != 0; }))
+                owner_.buffersWereClean = false;
+            const auto& values = owner_.keys.at(name_);
+            const auto it = values.find(std::string(valueName));
+            if (it == values.end()) return kFileNotFound;
+            type = it->second.type;
+            if (it->second.data.size() > buffer.size()) {
+                size = static_cast<std::uint32_t>(it->second.data.size());
+                return kMoreData;
+            }
+            std::copy(it->second.data.begin(), it->second.data.end(), buffer.begin());
+            size = static_cast<std::uint32_t>(it->second.data.size());
+            return 0;
+        }
+
+    private:
+        FakePlatform& owner_;
+        std::string name_;
+    };
+
+    std::unique_ptr<RegistryKey> OpenKey(RegistryRoot, std::string_view keyName) override {
+        const std::string name(keyName);
+        opened.push_back(name);
+        if (!keys.contains(name) || lockedKeys.contains(name)) return nullptr;
+        return std::make_unique<Key>(*this, name);
+    }
+    // Latin-1 stands in for the ANSI code page.
+    std::wstring FromAnsi(std::string_view bytes) override {
+        std::wstring text;
+        for (unsigned char c : bytes) text += static_cast<wchar_t>(c);
+        return text;
+    }
+    bool IsNormalFile(const std::wstring& path) override {
+        listed.push_back(path);
+        return normalFiles.contains(path);
+    }
+    bool StartProgram(const std::wstring& path) override {
+        started.push_back(path);
+        if (!startable.contains(path)) return false;
+        launched.push_back(path);
+        return true;
+    }
+    void ShowMessage(std::wstring_view text) override { messages.emplace_back(text); }
+
+    void SetPath(FakeValue value) { keys[std::string(kMsinfoKey)]["PATH"] = std::move(value); }
+    void SetFolder(FakeValue value) { keys[std::string(kToolsLocationKey)]["MSINFO"] = std::move(value); }
+    bool FolderConsulted() const {
+        return std::find(opened.begin(), opened.end(), std::string(kToolsLocationKey)) != opened.end();
+    }
+};
+
+const std::wstring kToolPath = L"C:\\Program Files\\Common Files\\Microsoft Shared\\MSInfo\\msinfo32.exe";
+const std::wstring kFolder = L"C:\\Tools";
+const std::wstring kFolderTool = L"C:\\Tools\\MSINFO32.EXE";
+
+// --- DecodeKeyValue -------------------------------------------------------
+
+struct DecodeCase {
+    const char* name;
+    std::uint32_t type;
+    Bytes data;
+    std::uint32_t size;  // as reported by the query
+    DecodedValue::Kind kind;
+    std::string ansi;
+    std::wstring text;
+};
+
+void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.name; }
+
+class DecodeKeyValueTest : public ::testing::TestWithParam<DecodeCase> {};
+
+TEST_P(DecodeKeyValueTest, RawValueBecomesText) {
+    const auto& c = GetParam();
+    Bytes buffer(kKeyValueBufferSize, 0);
+    std::copy(c.data.begin(), c.data.end(), buffer.begin());
+    const DecodedValue value = DecodeKeyValue(c.type, buffer, c.size);
+    EXPECT_EQ(value.kind, c.kind);
+    EXPECT_EQ(value.ansi, c.ansi);
+    EXPECT_EQ(value.text, c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, DecodeKeyValueTest,
+    ::testing::Values(
+        DecodeCase{"TerminatedString", kRegSz, Sz("C:\\x.exe"), 9, DecodedValue::Kind::AnsiText, "C:\\x.exe", L""},
+        DecodeCase{"StringWithoutTerminatorKeepsLastCharacter", kRegSz, Sz("C:\\x.exe", false), 8,
+                   DecodedValue::Kind::AnsiText, "C:\\x.exe", L""},
+        DecodeCase{"OnlyTheTerminator", kRegSz, Bytes{0}, 1, DecodedValue::Kind::AnsiText, "", L""},
+        DecodeCase{"OnlyOneTerminatorIsDropped", kRegSz, Bytes{'a', 0, 0}, 3, DecodedValue::Kind::AnsiText,
+                   std::string("a\0", 2), L""},
+        DecodeCase{"SizeZeroIsAnError", kRegSz, Bytes{}, 0, DecodedValue::Kind::Error, "", L""},
+        DecodeCase{"SizeZeroOfAnyTypeIsAnError", 3, Bytes{}, 0, DecodedValue::Kind::Error, "", L""},
+        DecodeCase{"ExpandableStringGivesNoText", kRegExpandSz, Sz("%SystemRoot%\\x.exe"), 19,
+                   DecodedValue::Kind::Unchanged, "", L""},
+        DecodeCase{"BinaryGivesNoText", 3, Bytes{1, 2, 3}, 3, DecodedValue::Kind::Unchanged, "", L""},
+        DecodeCase{"MultiStringGivesNoText", 7, Bytes{'a', 0, 0}, 3, DecodedValue::Kind::Unchanged, "", L""},
+        DecodeCase{"Number", kRegDword, Bytes{0x39, 0x30, 0, 0}, 4, DecodedValue::Kind::Text, "", L"12345"},
+        DecodeCase{"NumberZero", kRegDword, Bytes{0, 0, 0, 0}, 4, DecodedValue::Kind::Text, "", L"0"},
+        DecodeCase{"NumberLeastSignificantByteFirst", kRegDword, Bytes{0x01, 0x02, 0x03, 0x04}, 4,
+                   DecodedValue::Kind::Text, "", L"67305985"},
+        DecodeCase{"NumberAboveTwoToThe31", kRegDword, Bytes{0xFF, 0xFF, 0xFF, 0xFF}, 4, DecodedValue::Kind::Text,
+                   "", L"4294967295"},
+        DecodeCase{"ShortNumberReadsFromTheZeroedBuffer", kRegDword, Bytes{0x07}, 1, DecodedValue::Kind::Text, "",
+                   L"7"},
+        DecodeCase{"ReportedSizeBeyondTheBufferIsClamped", kRegSz, Sz(std::string(1023, 'x')), 5000,
+                   DecodedValue::Kind::AnsiText, std::string(1023, 'x'), L""},
+        DecodeCase{"FullBufferWithoutTerminator", kRegSz, Sz(std::string(1024, 'y'), false), 1024,
+                   DecodedValue::Kind::AnsiText, std::string(1024, 'y'), L""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- GetKeyValue ----------------------------------------------------------
+
+TEST(GetKeyValue, ReadsAStringThroughThePlatformConversion) {
+    FakePlatform p;
+    p.SetPath({kRegSz, Bytes{'C', ':', '\\', 0xE9, 0}});
+    std::wstring value = L"old";
+    EXPECT_EQ(GetKeyValue(p, RegistryRoot::LocalMachine, kMsinfoKey, "PATH", value), KeyValueResult::Read);
+    EXPECT_EQ(value, L"C:\\\u00E9");
+    EXPECT_TRUE(p.buffersWereClean);
+    EXPECT_EQ(p.openKeys, 0);
+}
+
+TEST(GetKeyValue, OtherTypesLeaveTheOutputAsItWas) {
+    FakePlatform p;
+    p.SetPath({kRegExpandSz, Sz("%windir%\\x.exe")});
+    std::wstring value = L"kept";
+    EXPECT_EQ(GetKeyValue(p, RegistryRoot::LocalMachine, kMsinfoKey, "PATH", value), KeyValueResult::Read);
+    EXPECT_EQ(value, L"kept");
+    EXPECT_EQ(p.openKeys, 0);
+}
+
+TEST(GetKeyValue, MissingKeyValueOrTooBigEmptiesTheOutput) {
+    FakePlatform p;
+    p.keys[std::string(kToolsLocationKey)];  // key without values
+    p.SetPath({kRegSz, Sz(std::string(1024, 'x'))});  // 1025 bytes with the terminator
+    p.keys["Locked"]["PATH"] = {kRegSz, Sz("C:\\x.exe")};
+    p.lockedKeys.insert("Locked");
+    for (std::string_view key : {std::string_view("No\\Such\\Key"), kToolsLocationKey, kMsinfoKey,
+                                 std::string_view("Locked")}) {
+        std::wstring value = L"old";
+        EXPECT_EQ(GetKeyValue(p, RegistryRoot::LocalMachine, key, "PATH", value), KeyValueResult::NotRead) << key;
+        EXPECT_EQ(value, L"") << key;
+    }
+    EXPECT_EQ(p.openKeys, 0);
+}
+
+TEST(GetKeyValue, ValueFillingTheBufferExactlyIsRead) {
+    FakePlatform p;
+    p.SetPath({kRegSz, Sz(std::string(1023, 'x'))});
+    std::wstring value;
+    EXPECT_EQ(GetKeyValue(p, RegistryRoot::LocalMachine, kMsinfoKey, "PATH", value), KeyValueResult::Read);
+    EXPECT_EQ(value, std::wstring(1023, L'x'));
+}
+
+TEST(GetKeyValue, SizeZeroFailsAfterClosingTheKey) {
+    FakePlatform p;
+    p.SetPath({kRegSz, Bytes{}});
+    std::wstring value = L"old";
+    EXPECT_EQ(GetKeyValue(p, RegistryRoot::LocalMachine, kMsinfoKey, "PATH", value), KeyValueResult::Failed);
+    EXPECT_EQ(p.openKeys, 0);
+}
+
+TEST(GetKeyValue, EachQueryGetsAFreshZeroedBuffer) {
+    FakePlatform p;
+    p.SetPath({kRegSz, Sz(std::string(1000, 'z'))});
+    p.SetFolder({kRegSz, Sz("C:")});
+    std::wstring value;
+    GetKeyValue(p, RegistryRoot::LocalMachine, kMsinfoKey, "PATH", value);
+    GetKeyValue(p, RegistryRoot::LocalMachine, kToolsLocationKey, "MSINFO", value);
+    EXPECT_TRUE(p.buffersWereClean);
+    EXPECT_EQ(value, L"C:");
+}
+
+// --- StartSysInfo ---------------------------------------------------------
+
+TEST(StartSysInfo, PathNamingAProgramStartsIt) {
+    FakePlatform p;
+    p.SetPath({kRegSz, Sz("C:\\Program Files\\Common Files\\Microsoft Shared\\MSInfo\\msinfo32.exe")});
+    p.SetFolder({kRegSz, Sz("C:\\Tools")});
+    p.normalFiles.insert(kFolderTool);
+    p.startable.insert(kToolPath);
+    StartSysInfo(p);
+    EXPECT_EQ(p.started, std::vector<std::wstring>{kToolPath});
+    EXPECT_TRUE(p.messages.empty());
+    EXPECT_FALSE(p.FolderConsulted());
+    EXPECT_EQ(p.openKeys, 0);
+}
+
+TEST(StartSysInfo, PathFoundButNotStartableGivesTheMessageWithoutTheFolder) {
+    FakePlatform p;
+    p.SetPath({kRegSz, Sz("C:\\Missing\\msinfo32.exe")});
+    p.SetFolder({kRegSz, Sz("C:\\Tools")});
+    p.normalFiles.insert(kFolderTool);
+    p.startable.insert(kFolderTool);
+    StartSysInfo(p);
+    EXPECT_EQ(p.started, std::vector<std::wstring>{L"C:\\Missing\\msinfo32.exe"});
+    EXPECT_EQ(p.messages, std::vector<std::wstring>{std::wstring(kSysInfoUnavailableMessage)});
+    EXPECT_FALSE(p.FolderConsulted());
+    EXPECT_TRUE(p.listed.empty());
+}
+
+TEST(StartSysInfo, FolderHoldingTheProgramStartsIt) {
+    FakePlatform p;
+    p.SetFolder({kRegSz, Sz("C:\\Tools")});
+    p.normalFiles.insert(kFolderTool);
+    p.startable.insert(kFolderTool);
+    StartSysInfo(p);
+    EXPECT_EQ(p.listed, std::vector<std::wstring>{kFolderTool});
+    EXPECT_EQ(p.started, std::vector<std::wstring>{kFolderTool});
+    EXPECT_TRUE(p.messages.empty());
+}
+
+TEST(StartSysInfo, TooBigPathLeavesTheDecisionToTheFolder) {
+    FakePlatform p;
+    p.SetPath({kRegSz, Sz(std::string(2000, 'x'))});
+    p.SetFolder({kRegSz, Sz("C:\\Tools")});
+    p.normalFiles.insert(kFolderTool);
+    p.startable.insert(kFolderTool);
+    StartSysInfo(p);
+    EXPECT_EQ(p.started, std::vector<std::wstring>{kFolderTool});
+    EXPECT_TRUE(p.messages.empty());
+}
+
+TEST(StartSysInfo, LockedPathKeyCountsAsAbsent) {
+    FakePlatform p;
+    p.SetPath({kRegSz, Sz("C:\\x.exe")});
+    p.lockedKeys.insert(std::string(kMsinfoKey));
+    p.SetFolder({kRegSz, Sz("C:\\Tools")});
+    p.normalFiles.insert(kFolderTool);
+    p.startable.insert(kFolderTool);
+    StartSysInfo(p);
+    EXPECT_EQ(p.started, std::vector<std::wstring>{kFolderTool});
+}
+
+struct MessageCase {
+    const char* name;
+    std::optional<FakeValue> path;
+    std::optional<FakeValue> folder;
+    bool folderFileIsNormal;  // false: missing, hidden or system
+    bool folderConsulted;
+};
+
+void PrintTo(const MessageCase& c, std::ostream* os) { *os << c.name; }
+
+class StartSysInfoMessageTest : public ::testing::TestWithParam<MessageCase> {};
+
+// Every way of not finding a startable program ends in the one message and
+// starts nothing.
+TEST_P(StartSysInfoMessageTest, ShowsTheOneMessage) {
+    const auto& c = GetParam();
+    FakePlatform p;
+    if (c.path) p.SetPath(*c.path);
+    if (c.folder) p.SetFolder(*c.folder);
+    if (c.folderFileIsNormal) p.normalFiles = {kFolderTool, L"\\MSINFO32.EXE"};
+    // Whatever might be started could be; only the decision may refuse.
+    p.startable = {kFolderTool, kToolPath, L"", L"\\MSINFO32.EXE"};
+    StartSysInfo(p);
+    EXPECT_EQ(p.messages, std::vector<std::wstring>{std::wstring(kSysInfoUnavailableMessage)});
+    EXPECT_TRUE(p.launched.empty());
+    EXPECT_EQ(p.FolderConsulted(), c.folderConsulted);
+    EXPECT_EQ(p.openKeys, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, StartSysInfoMessageTest,
+    ::testing::Values(
+        MessageCase{"NothingInTheRegistry", std::nullopt, std::nullopt, false, true},
+        MessageCase{"FolderLacksTheFile", std::nullopt, FakeValue{kRegSz, Sz("C:\\Tools")}, false, true},
+        MessageCase{"PathExpandableCountsAsFoundButEmpty", FakeValue{kRegExpandSz, Sz("C:\\x.exe")},
+                    FakeValue{kRegSz, Sz("C:\\Tools")}, true, false},
+        MessageCase{"PathSizeZero", FakeValue{kRegSz, Bytes{}}, FakeValue{kRegSz, Sz("C:\\Tools")}, true, false},
+        MessageCase{"PathOnlyATerminator", FakeValue{kRegSz, Bytes{0}}, FakeValue{kRegSz, Sz("C:\\Tools")}, true,
+                    false},
+        MessageCase{"PathNumber", FakeValue{kRegDword, Bytes{1, 0, 0, 0}}, FakeValue{kRegSz, Sz("C:\\Tools")}, true,
+                    false},
+        MessageCase{"FolderSizeZero", std::nullopt, FakeValue{kRegSz, Bytes{}}, true, true},
+        MessageCase{"FolderEmpty", std::nullopt, FakeValue{kRegSz, Bytes{0}}, true, true},
+        MessageCase{"FolderExpandable", std::nullopt, FakeValue{kRegExpandSz, Sz("C:\\Tools")}, true, true},
+        MessageCase{"FolderTooBig", std::nullopt, FakeValue{kRegSz, Sz(std::string(1100, 'd'))}, true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StartSysInfo, FolderFileThatWillNotStartGivesTheMessage) {
+    FakePlatform p;
+    p.SetFolder({kRegSz, Sz("C:\\Tools")});
+    p.normalFiles.insert(kFolderTool);
+    StartSysInfo(p);
+    EXPECT_EQ(p.started, std::vector<std::wstring>{kFolderTool});
+    EXPECT_EQ(p.messages.size(), 1u);
+}
+
+TEST(StartSysInfo, PressingAgainDecidesAfresh) {
+    FakePlatform p;
+    StartSysInfo(p);
+    EXPECT_EQ(p.messages.size(), 1u);
+    p.SetPath({kRegSz, Sz("C:\\Program Files\\Common Files\\Microsoft Shared\\MSInfo\\msinfo32.exe")});
+    p.startable.insert(kToolPath);
+    StartSysInfo(p);
+    EXPECT_EQ(p.messages.size(), 1u);
+    EXPECT_EQ(p.started, std::vector<std::wstring>{kToolPath});
+}
+
+}  // namespace
+}  // namespace lumora
