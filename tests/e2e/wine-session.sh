@@ -6,9 +6,12 @@
 #   wine-session.sh start STATE_DIR
 #   wine-session.sh run   STATE_DIR WIDTHxHEIGHT PROGRAM.exe [ARGS...]
 #   wine-session.sh stop  STATE_DIR
+#
+# LUMORA_E2E_STATE in the environment overrides STATE_DIR, so that two
+# developers' runs on one machine keep to prefixes and displays of their own.
 set -euo pipefail
 
-cmd=$1 state=$2
+cmd=$1 state=${LUMORA_E2E_STATE:-$2}
 shift 2
 mkdir -p "$state"
 state=$(cd "$state" && pwd)
@@ -57,10 +60,6 @@ start)
   exec 3>&-
   for _ in $(seq 100); do [ -s "$state/display" ] && break; sleep 0.1; done
   [ -s "$state/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
-  # Keep the server up between test processes; its services must not hold
-  # ctest's output pipes open.
-  DISPLAY=":$(cat "$state/display")" wineserver -p </dev/null >/dev/null 2>&1
-  DISPLAY=":$(cat "$state/display")" wine cmd /c exit </dev/null >/dev/null 2>&1 || true
   echo "Wine prefix $WINEPREFIX on display :$(cat "$state/display")"
   ;;
 run)
@@ -79,7 +78,10 @@ run)
   LUMORA_E2E_RESULT=$(winpath "$result")
   # A fresh desktop per test: the last one must be gone before the next starts.
   wine explorer /desktop=shell,"$desktop" "$(winpath "$program")" "$@" </dev/null || true
-  pkill -f 'Lumora\.scr' 2>/dev/null || true
+  # Whatever the test left running in this prefix goes, desktop included, so
+  # the next test starts on a fresh one.
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
   if [ ! -f "$result" ]; then
     echo "the test driver ended without reporting a result" >&2
     exit 1
