@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds Lumora.scr (x64 and x86), generates the demo
+# pictures and runs the slideshow under Wine. With no X display (or with
+# LUMORA_DEMO_HEADLESS=1) it runs in Xvfb, takes a screenshot per picture into
+# build/demo/screenshots and ends the slideshow with a key press after
+# LUMORA_DEMO_PICTURES pictures (default 6). On a desktop it runs until a key,
+# a click or a mouse movement ends it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+tools/setup-debian.sh
+for preset in windows-x64 windows-x86; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+
+demo="$root/build/demo"
+rm -rf "$demo/saver" "$demo/screenshots"
+mkdir -p "$demo/saver" "$demo/screenshots"
+cp build/windows-x64/Lumora.scr "$demo/saver/"
+tools/make-demo-pictures.sh "$demo/saver"
+
+export WINEPREFIX="$demo/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+size=1280x720
+headless=${LUMORA_DEMO_HEADLESS:-}
+[ -n "${DISPLAY:-}" ] || headless=1
+
+xvfb_pid=
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+if [ -n "$headless" ]; then
+  exec 3>"$demo/display"
+  Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  exec 3>&-
+  for _ in $(seq 100); do [ -s "$demo/display" ] && break; sleep 0.1; done
+  export DISPLAY=":$(cat "$demo/display")"
+fi
+
+if [ ! -f "$WINEPREFIX/.lumora-ready" ]; then
+  echo "preparing a Wine prefix in $WINEPREFIX"
+  wineboot -i >/dev/null 2>&1; wineserver -w
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+  wineserver -w
+  touch "$WINEPREFIX/.lumora-ready"
+fi
+
+scr="Z:${demo//\//\\}\\saver\\Lumora.scr"
+echo "starting the slideshow on $size (one picture every 10 s)"
+wine explorer /desktop=shell,$size "$scr" /s </dev/null >/dev/null 2>&1 &
+saver=$!
+
+if [ -z "$headless" ]; then
+  wait "$saver" || true
+  exit 0
+fi
+
+pictures=${LUMORA_DEMO_PICTURES:-6}
+sleep 3
+for i in $(seq 1 "$pictures"); do
+  import -window root "$demo/screenshots/$(printf 'picture-%02d.png' "$i")"
+  echo "screenshot $i"
+  [ "$i" -lt "$pictures" ] && sleep 10
+done
+# A key press ends the slideshow; the desktop with its taskbar comes back.
+xdotool key space
+sleep 3
+import -window root "$demo/screenshots/after.png"
+echo "screenshots in $demo/screenshots"

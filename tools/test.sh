@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds every preset and runs every test:
+# unit tests (native), the import-table check (x86 and x64), the end-to-end
+# tests under Wine (x64) and a short fuzzing run. Ends with one summary line.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+tools/setup-debian.sh || exit 1
+
+build() {
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
+}
+for preset in native windows-x64 windows-x86; do
+  build "$preset" || { echo "build of $preset failed"; exit 1; }
+done
+
+passed=0 failed=0
+tally() {  # reads ctest's closing line
+  local line
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n 1)
+  if [ -z "$line" ]; then failed=$((failed + 1)); return; fi
+  local total fail
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  fail=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  passed=$((passed + total - fail))
+  failed=$((failed + fail))
+}
+
+log=$(mktemp)
+for preset in native windows-x86 windows-x64; do
+  echo "== ctest --preset $preset"
+  ctest --preset "$preset" 2>&1 | tee "$log"
+  tally "$log"
+done
+
+if [ -x tools/fuzz.sh ]; then
+  echo "== fuzzing (short)"
+  if tools/fuzz.sh --short; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+fi
+rm -f "$log"
+
+echo
+echo "all: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
