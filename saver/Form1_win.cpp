@@ -1,11 +1,20 @@
 #include "saver/Form1_win.h"
 
+#include "common/AppProperties_win.h"
 #include "resource.h"
+#include <windowsx.h>
 
 namespace lumora {
 namespace {
+
 constexpr wchar_t kClassName[] = L"LumoraForm1";
-}
+// Outside tools tick the slideshow by sending WM_TIMER with this id.
+constexpr UINT_PTR kTimer1Id = 1;
+constexpr UINT kTimer1Interval = 10000;
+
+void MakeTopmost(HWND hwnd) { ::SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE); }
+
+}  // namespace
 
 bool Form1::Load() {
     WNDCLASSEXW wc{};
@@ -14,9 +23,12 @@ bool Form1::Load() {
     wc.hIcon = ::LoadIconW(wc.hInstance, MAKEINTRESOURCEW(IDI_FORM1));
     wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH));
     if (!RegisterClassOnce(wc)) return false;
-    if (!CreateWindowFor(WS_EX_TOOLWINDOW, kClassName, L"Form1", WS_POPUP, 0, 0,
-                         ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr))
+    // A tool window gets no taskbar button.
+    if (!CreateWindowFor(WS_EX_TOOLWINDOW, kClassName, L"Form1", WS_POPUP, 0, 0, ::GetSystemMetrics(SM_CXSCREEN),
+                         ::GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr))
         return false;
+    loader_.Init();
+    ::SetTimer(hwnd(), kTimer1Id, kTimer1Interval, nullptr);
     Form_Load();
     return true;
 }
@@ -26,16 +38,158 @@ void Form1::Show() {
     ::ShowWindow(hwnd(), SW_SHOWMAXIMIZED);
 }
 
-void Form1::Form_Load() {}
+void Form1::Form_Load() {
+    ::SetWindowPos(hwnd(), nullptr, 0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN),
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // Black comes from the class brush and from Paint.
+    // Marks the saver active for this session only: not written, not broadcast.
+    ::SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, 0xFFFFFFFF, const_cast<char*>(""), 0);
+    ::ShowCursor(FALSE);
+    OldImc = ::ImmAssociateContext(hwnd(), nullptr);
+    // Only a taskbar with an empty title matches, as the name is "" and not null.
+    hTaskbar = ::FindWindowA("Shell_traywnd", "");
+    if (hTaskbar) ::SetWindowPos(hTaskbar, nullptr, 0, 0, 0, 0, SWP_HIDEWINDOW);
+    MakeTopmost(hwnd());
+    Refresh();
+    PicNo = 1;
+    PicMax = kPicMax;
+    // Still hidden: the first picture is in place before the window is first seen.
+    ShowNextPicture();
+    mouse_.FirstMove = true;
+}
 
-void Form1::Form_Unload() { ::ExitProcess(0); }
+void Form1::Timer1_Timer() {
+    MakeTopmost(hwnd());
+    ::SetFocus(hwnd());
+    // Without the focus keys would not reach us; try again at the next tick.
+    if (::GetFocus() != hwnd()) return;
+    ShowNextPicture();
+}
+
+void Form1::Form_Unload() {
+    // Every way out comes here; the desktop is restored once.
+    if (unloading_) return;
+    unloading_ = true;
+    ::ShowCursor(TRUE);
+    ::ImmAssociateContext(hwnd(), OldImc);
+    if (hTaskbar) ::SetWindowPos(hTaskbar, nullptr, 0, 0, 0, 0, SWP_SHOWWINDOW);
+    ::ExitProcess(0);
+}
+
+void Form1::Form_KeyDown() { Form_Unload(); }
+
+void Form1::Form_MouseDown() { Form_Unload(); }
+
+void Form1::Form_MouseMove(float X, float Y) {
+    if (MovementEndsShow(mouse_, X, Y)) Form_Unload();
+}
+
+void Form1::ShowNextPicture() {
+    // The old picture goes before the new one is read: only the one on show is held.
+    Image1.Visible = false;
+    Image1.bitmap.reset();
+    const std::wstring name = PictureFileName(App().folder, PicNo);
+    PicNo = NextPicNo(PicNo, PicMax);
+    // A missing, unreadable or unplaceable picture leaves the screen black
+    // until the next tick; the counter has moved on already.
+    if (!LoadAndPlace(name)) {
+        Refresh();
+        return;
+    }
+    Image1.Visible = true;
+    Refresh();
+    mouse_.FirstMove = true;
+}
+
+bool Form1::LoadAndPlace(const std::wstring& name) {
+    const auto source = loader_.Open(name);
+    if (!source) return false;
+    RECT client{};
+    ::GetClientRect(hwnd(), &client);
+    const auto placement = FitPicture(static_cast<float>(client.right), static_cast<float>(client.bottom),
+                                      static_cast<float>(source->width), static_cast<float>(source->height));
+    if (!placement) return false;
+    const PixelRect rect = ToPixelRect(*placement);
+    UniqueBitmap bitmap = loader_.Decode(*source, static_cast<UINT>(rect.width()), static_cast<UINT>(rect.height()));
+    if (!bitmap) return false;
+    Image1.bitmap = std::move(bitmap);
+    Image1.rect = rect;
+    return true;
+}
+
+void Form1::Refresh() {
+    ::InvalidateRect(hwnd(), nullptr, FALSE);
+    ::UpdateWindow(hwnd());
+}
+
+// Everything is drawn in this one window, so mouse positions over the picture
+// and over the black margin are in the same frame.
+void Form1::Paint() {
+    PaintScope paint(hwnd());
+    const HDC dc = paint.dc();
+    if (!dc) return;
+    if (Image1.Visible && Image1.bitmap) {
+        const PixelRect& r = Image1.rect;
+        UniqueMemoryDc memory(::CreateCompatibleDC(dc));
+        if (memory) {
+            SelectObjectScope select(memory.get(), Image1.bitmap.get());
+            ::BitBlt(dc, r.left, r.top, r.width(), r.height(), memory.get(), 0, 0, SRCCOPY);
+            ::ExcludeClipRect(dc, r.left, r.top, r.right, r.bottom);
+        }
+    }
+    RECT client{};
+    ::GetClientRect(hwnd(), &client);
+    ::FillRect(dc, &client, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+}
 
 LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
+    case WM_TIMER:
+        if (wp == kTimer1Id) {
+            Timer1_Timer();
+            return 0;
+        }
+        break;
+    case WM_PAINT:
+        Paint();
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;  // Paint covers every pixel
+    case WM_GETMINMAXINFO: {
+        // Maximised, a borderless window covers the whole screen, taskbar area included.
+        auto* info = reinterpret_cast<MINMAXINFO*>(lp);
+        info->ptMaxPosition = {0, 0};
+        info->ptMaxSize = {::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+        info->ptMaxTrackSize = info->ptMaxSize;
+        return 0;
+    }
     case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:  // Alt and F10 come this way
+        Form_KeyDown();
+        return 0;
     case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_XBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDBLCLK:
+    case WM_MBUTTONDBLCLK:
+    case WM_XBUTTONDBLCLK:
+        Form_MouseDown();
+        return 0;
+    case WM_MOUSEMOVE:
+        Form_MouseMove(static_cast<float>(GET_X_LPARAM(lp)), static_cast<float>(GET_Y_LPARAM(lp)));
+        return 0;
     case WM_CLOSE:
+    case WM_DESTROY:
         Form_Unload();
+        return 0;
+    case WM_QUERYENDSESSION:
+        // Out of the way at once, so nothing waits for the slideshow.
+        Form_Unload();
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wp) Form_Unload();
         return 0;
     }
     return Window::HandleMessage(msg, wp, lp);
