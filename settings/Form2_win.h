@@ -1,4 +1,5 @@
 #pragma once
+#include "common/UniqueHandle_win.h"
 #include "common/Window_win.h"
 
 namespace lumora {
@@ -6,7 +7,9 @@ namespace lumora {
 // The settings dialog: nothing to set, OK, Cancel and the Help menu.
 class Form2 : public Window<Form2> {
 public:
+    // Creates the window hidden and runs Form_Load.
     bool Load();
+    // Shows it centred on the screen.
     void Show();
 
 protected:
@@ -14,6 +17,19 @@ protected:
 
 private:
     void Form_Load();
+    void Cmd_OK_Click();
+    void Cmd_Cancel_Click();
+    void MENU_Version_Click();
+    void Layout(UINT dpi);
+
+    HWND Label1_ = nullptr;
+    HWND Cmd_OK_ = nullptr;
+    HWND Cmd_Cancel_ = nullptr;
+    HWND lastFocus_ = nullptr;
+    UniqueFont font_;
+    UniqueIcon bigIcon_;
+    UniqueIcon smallIcon_;
+    bool aboutOpen_ = false;
 };
 
 }  // namespace lumora
