@@ -6,7 +6,7 @@ packages=(
   g++ cmake ninja-build git python3
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   googletest clang libclang-rt-14-dev
-  wine wine64 xvfb xauth x11-utils xdotool imagemagick fonts-noto-cjk
+  wine wine64 xvfb xserver-xephyr xauth x11-utils xdotool imagemagick fonts-noto-cjk
   libvips-tools
 )
 

@@ -5,6 +5,11 @@
 #
 #   wine-session.sh start STATE_DIR
 #   wine-session.sh run   STATE_DIR WIDTHxHEIGHT PROGRAM.exe [ARGS...]
+#   wine-session.sh run   STATE_DIR dual:WxH+WxH PROGRAM.exe [ARGS...]
+#
+# "dual" runs on two monitors side by side instead of a virtual desktop (which
+# Wine gives one monitor only): a nested X server with two Xinerama heads and
+# without RandR, so that Wine takes its monitors from Xinerama.
 #   wine-session.sh stop  STATE_DIR
 #
 # LUMORA_E2E_STATE in the environment overrides STATE_DIR, so that two
@@ -76,8 +81,22 @@ run)
   LUMORA_E2E_OUT=$(winpath "$out")
   LUMORA_E2E_WORK=$(winpath "$work")
   LUMORA_E2E_RESULT=$(winpath "$result")
-  # A fresh desktop per test: the last one must be gone before the next starts.
-  wine explorer /desktop=shell,"$desktop" "$(winpath "$program")" "$@" </dev/null || true
+  if [[ $desktop == dual:* ]]; then
+    heads=${desktop#dual:}
+    rm -f "$state/dual-display"
+    exec 4>"$state/dual-display"
+    Xephyr -displayfd 4 +xinerama -extension RANDR -screen "${heads%%+*}" -screen "${heads#*+}" \
+      -nolisten tcp >/dev/null 2>&1 &
+    nested=$!
+    exec 4>&-
+    for _ in $(seq 100); do [ -s "$state/dual-display" ] && break; sleep 0.1; done
+    DISPLAY=":$(cat "$state/dual-display")" wine "$(winpath "$program")" "$@" </dev/null || true
+    wineserver -k 2>/dev/null || true
+    kill "$nested" 2>/dev/null || true
+  else
+    # A fresh desktop per test: the last one must be gone before the next starts.
+    wine explorer /desktop=shell,"$desktop" "$(winpath "$program")" "$@" </dev/null || true
+  fi
   # Whatever the test left running in this prefix goes, desktop included, so
   # the next test starts on a fresh one.
   wineserver -k 2>/dev/null || true
