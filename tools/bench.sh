@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Benchmark: one slideshow tick against a bare WIC decode-and-scale (the
+# platform's floor) under Wine, side by side with vipsthumbnail (libvips:
+# shrink-on-load plus high-quality downscale) on the same files, all fitted
+# to 1920x1080. With --idle it also reports the saver's CPU time over 60 s of
+# an idle slideshow. Prints figures only; it is not a test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+idle=
+[ "${1:-}" = "--idle" ] && idle=1
+
+tools/setup-debian.sh
+cmake --preset windows-x64 >/dev/null
+cmake --build --preset windows-x64 >/dev/null
+
+work="$root/build/bench"
+pics="$work/pictures"
+mkdir -p "$pics"
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/.lumora-ready" ]; then
+  wineboot -i >/dev/null 2>&1; wineserver -w; touch "$WINEPREFIX/.lumora-ready"
+fi
+
+# Photo-like content: smooth plasma with fine noise, so JPEG sizes are realistic.
+make_picture() {  # name width height
+  [ -f "$pics/$1" ] && return
+  echo "making $1 ($2x$3)"
+  convert -size 640x480 plasma:fractal -resize "$2x$3!" -attenuate 0.3 +noise Gaussian -quality 90 "$pics/$1"
+}
+make_picture photo-1mp.jpg 1224 816
+make_picture photo-24mp.jpg 6000 4000
+make_picture photo-100mp.jpg 12240 8160
+make_picture photo-24mp.png 6000 4000
+
+files=(photo-1mp.jpg photo-24mp.jpg photo-100mp.jpg photo-24mp.png)
+winfiles=()
+for f in "${files[@]}"; do winfiles+=("Z:${pics//\//\\}\\$f"); done
+
+echo
+echo "== Lumora tick vs bare WIC decode-and-scale (Wine $(wine --version))"
+wine build/windows-x64/bench/LumoraBench.exe 1920 1080 "${winfiles[@]}" | tr -d '\r' | tee "$work/lumora.txt"
+
+echo
+echo "== vipsthumbnail ($(vips --version)) on the same files, best of 3"
+printf '%-22s %10s %12s %14s %14s\n' file "vips ms" "peak MiB" "tick/vips" "bare/vips"
+for f in "${files[@]}"; do
+  best=
+  peak=
+  for _ in 1 2 3; do
+    out=$( { /usr/bin/time -f '%e %M' vipsthumbnail "$pics/$f" --size 1920x1080 -o "$work/thumb-%s.png" >/dev/null; } 2>&1 | tail -n 1)
+    t=$(awk '{print $1 * 1000}' <<<"$out")
+    m=$(awk '{printf "%.1f", $2 / 1024}' <<<"$out")
+    if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then best=$t; peak=$m; fi
+  done
+  tick=$(awk -v f="$f" '$1 == f {print $2}' "$work/lumora.txt")
+  bare=$(awk -v f="$f" '$1 == f {print $3}' "$work/lumora.txt")
+  printf '%-22s %10.1f %12s %14s %14s\n' "$f" "$best" "$peak" \
+    "$(awk -v a="$tick" -v b="$best" 'BEGIN{printf "%.2f", (b > 0 ? a / b : 0)}')" \
+    "$(awk -v a="$bare" -v b="$best" 'BEGIN{printf "%.2f", (b > 0 ? a / b : 0)}')"
+done
+
+echo
+awk '
+  $1 == "photo-1mp.jpg"  { t1 = $5; b1 = $6 }
+  $1 == "photo-24mp.jpg" { t24 = $5; b24 = $6 }
+  END {
+    if (b24 - b1 > 0)
+      printf "extra peak working set, 24 MP over 1 MP JPEG: tick %.1f MiB, bare %.1f MiB, ratio %.2f (target <= 1.10)\n",
+             t24 - t1, b24 - b1, (t24 - t1) / (b24 - b1)
+  }' "$work/lumora.txt"
+
+if [ -n "$idle" ]; then
+  echo
+  echo "== idle: CPU seconds of a running slideshow over 60 s (no forced ticks)"
+  saver="$work/idle"
+  rm -rf "$saver"; mkdir -p "$saver"
+  cp build/windows-x64/Lumora.scr "$saver/"
+  cp "$pics/photo-1mp.jpg" "$saver/KORVA001.DAT"
+  cp "$pics/photo-24mp.jpg" "$saver/KORVA002.DAT"
+  exec 3>"$work/display"
+  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  exec 3>&-
+  sleep 1
+  DISPLAY=":$(cat "$work/display")" wine "Z:${saver//\//\\}\\Lumora.scr" /s </dev/null >/dev/null 2>&1 &
+  sleep 5
+  pid=$(pgrep -f 'idle.Lumora\.scr' | head -n 1)
+  ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
+  before=$(ticks)
+  sleep 60
+  after=$(ticks)
+  hz=$(getconf CLK_TCK)
+  awk -v a="$before" -v b="$after" -v hz="$hz" 'BEGIN{printf "CPU over 60 s: %.2f s (6 ticks of a 1 MP and a 24 MP picture included)\n", (b - a) / hz}'
+  wineserver -k || true
+  kill "$xvfb" 2>/dev/null || true
+fi
