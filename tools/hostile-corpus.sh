@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# Gathers hostile and odd picture files for the slideshow's robustness test
+# (tests/e2e/HostileTests_win.cpp) into OUTPUT_DIR:
+#   - public image test suites shipped in Debian packages (fetched with
+#     apt-get download and unpacked into build/hostile-cache, not installed)
+#     and in npm packages (npm pack into the same cache);
+#   - files made here: empty, random bytes, truncated copies of good pictures,
+#     extreme sizes, headers claiming 100000 x 100000 pixels, a decompression bomb.
+# None of these files is committed. Then run the test with the corpus:
+#
+#   tools/hostile-corpus.sh build/hostile-corpus
+#   LUMORA_HOSTILE_CORPUS=$PWD/build/hostile-corpus ctest --preset windows-x64 -R 'e2e\.(setup|hostile|cleanup)'
+#
+# Options: --no-network uses only what the cache already holds; --small
+# leaves out the large Debian suite (libjxl-testdata, about 56 MB).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+network=1 large=1 out=
+for arg in "$@"; do
+  case "$arg" in
+  --no-network) network=0 ;;
+  --small) large=0 ;;
+  -*) echo "usage: $0 [--no-network] [--small] OUTPUT_DIR" >&2; exit 2 ;;
+  *) out=$arg ;;
+  esac
+done
+[ -n "$out" ] || { echo "usage: $0 [--no-network] [--small] OUTPUT_DIR" >&2; exit 2; }
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+cache="$root/build/hostile-cache"
+mkdir -p "$cache/deb" "$cache/root" "$cache/npm"
+rm -f "$out"/*
+
+declare -A counts
+sources=()
+count() { counts[$1]=$(( ${counts[$1]:-0} + 1 )); [[ " ${sources[*]} " == *" $1 "* ]] || sources+=("$1"); }
+
+# Copies one file in as SOURCE__path-with-dashes, so every name says where it came from.
+take() {
+  local source=$1 file=$2 rel=$3
+  [ -f "$file" ] && [ ! -L "$file" ] || return 0
+  local name="${source}__${rel//\//-}"
+  cp "$file" "$out/$name"
+  count "$source"
+}
+
+# Every picture-like file under DIR (relative names kept).
+take_tree() {
+  local source=$1 dir=$2 pattern=${3:-'.*\.(png|jpe?g|gif|bmp|tiff?|ico|tga|ppm|xpm|icns|webp|dds|jxl|pnm|pbm|pgm|cur|ani)$'}
+  [ -d "$dir" ] || { echo "  $source: $dir missing" >&2; return 0; }
+  while IFS= read -r -d '' f; do
+    take "$source" "$f" "${f#"$dir"/}"
+  done < <(find "$dir" -type f -regextype posix-extended -iregex "$pattern" -print0 | sort -z)
+}
+
+# --- Debian packages ----------------------------------------------------------
+deb_unpack() {
+  local pkg=$1
+  if [ "$network" = 1 ] && ! ls "$cache/deb/${pkg}_"*.deb >/dev/null 2>&1; then
+    (cd "$cache/deb" && apt-get download "$pkg" >/dev/null 2>&1) ||
+      { echo "  $pkg: apt-get download failed (run apt-get update?)" >&2; return 1; }
+  fi
+  local deb
+  deb=$(ls "$cache/deb/${pkg}_"*.deb 2>/dev/null | head -n1) || true
+  [ -n "$deb" ] || { echo "  $pkg: not in the cache" >&2; return 1; }
+  if [ ! -f "$cache/root/.$pkg" ]; then
+    dpkg-deb -x "$deb" "$cache/root"
+    touch "$cache/root/.$pkg"
+  fi
+}
+
+debs=(gdk-pixbuf-tests libsixel-examples golang-1.19-src golang-golang-x-image-dev
+      golang-github-rwcarlsen-goexif-dev librust-jpeg-decoder-dev libsdl2-image-tests)
+[ "$large" = 1 ] && debs+=(libjxl-testdata)
+for pkg in "${debs[@]}"; do deb_unpack "$pkg" || true; done
+
+r="$cache/root"
+# Deliberately broken files, crashers from bug reports, randomly modified files, a GIF suite.
+take_tree gdk-pixbuf-tests "$r/usr/libexec/installed-tests/gdk-pixbuf/test-images"
+# PngSuite, with its corrupted x*.png files.
+take_tree pngsuite "$r/usr/share/doc/libsixel-examples/examples/images/pngsuite"
+take_tree libsixel "$r/usr/share/doc/libsixel-examples/examples/images" '.*/images/[^/]*\.(png|jpe?g|gif|bmp|tiff?)$'
+# Go's image tests: PngSuite basics, invalid PNGs, progressive and restart-marker JPEGs, GIFs.
+for d in "$r"/usr/share/go-1.19/src/image; do
+  take_tree go-image "$d" '.*/testdata/.*'
+done
+take_tree go-x-image "$r/usr/share/gocode/src/golang.org/x/image" '.*/testdata/.*\.(png|jpe?g|gif|bmp|tiff?|webp)$'
+# JPEGs with corrupt, huge and looping EXIF blocks.
+take_tree goexif "$r/usr/share/gocode/src/github.com/rwcarlsen/goexif" '.*\.jpe?g$'
+take_tree rust-jpeg-decoder "$(ls -d "$r"/usr/share/cargo/registry/jpeg-decoder-* 2>/dev/null | head -n1)"
+take_tree sdl2-image-tests "$r/usr/libexec/installed-tests/SDL2_image"
+[ "$large" = 1 ] && take_tree libjxl-testdata "$r/usr/share/libjxl-testdata" '.*\.(png|jpe?g|gif)$'
+
+# --- npm packages -------------------------------------------------------------
+npm_unpack() {
+  local pkg=$1 dir="$cache/npm/${1//\//_}"
+  if [ ! -d "$dir" ]; then
+    [ "$network" = 1 ] || return 1
+    local tgz
+    tgz=$(cd "$cache/npm" && npm pack --silent "$pkg" 2>/dev/null | tail -n1) ||
+      { echo "  $pkg: npm pack failed" >&2; return 1; }
+    mkdir -p "$dir"
+    tar -xzf "$cache/npm/$tgz" -C "$dir"
+  fi
+  echo "$dir"
+}
+for pkg in bmp-js @jimp/jpeg @jimp/bmp gifuct-js; do
+  dir=$(npm_unpack "$pkg") || continue
+  take_tree "npm-${pkg//[@\/]/}" "$dir"
+done
+
+# --- Made here ------------------------------------------------------------------
+gen="$cache/generated"
+rm -rf "$gen"
+mkdir -p "$gen"
+good_png=$(ls "$out"/pngsuite__*basn2c08.png 2>/dev/null | head -n1 || true)
+good_jpeg=$(ls "$out"/go-image__testdata-video-001.jpeg 2>/dev/null | head -n1 || true)
+python3 - "$gen" "$good_png" "$good_jpeg" <<'PY'
+import os, random, struct, sys, zlib
+gen, good_png, good_jpeg = sys.argv[1:4]
+rng = random.Random(1234)
+
+def write(name, data):
+    with open(os.path.join(gen, name), 'wb') as f:
+        f.write(data)
+
+def chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data) & 0xffffffff)
+
+def png(width, height, rows=None, colour=2, level=9, idat=None):
+    bpp = {0: 1, 2: 3}[colour]
+    ihdr = struct.pack('>IIBBBBB', width, height, 8, colour, 0, 0, 0)
+    if idat is None:
+        comp = zlib.compressobj(level)
+        parts = []
+        for y in range(height):
+            row = rows(y) if rows else bytes([255, 128, 0] * width if colour == 2 else [200] * width)
+            parts.append(comp.compress(b'\0' + row))
+        parts.append(comp.flush())
+        idat = b''.join(parts)
+    return b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', ihdr) + chunk(b'IDAT', idat) + chunk(b'IEND', b'')
+
+def bomb(width, height):
+    # All-zero grey rows compress about 1000:1: a small file that decodes huge.
+    comp = zlib.compressobj(9)
+    row = b'\0' * (width + 1)
+    idat = b''.join(comp.compress(row) for _ in range(height)) + comp.flush()
+    return png(width, height, colour=0, idat=idat)
+
+def bmp_header(width, height, bits=24, data=b''):
+    info = struct.pack('<IiiHHIIiiII', 40, width, height, 1, bits, 0, 0, 2835, 2835, 0, 0)
+    return b'BM' + struct.pack('<IHHI', 14 + 40 + len(data), 0, 0, 54) + info + data
+
+write('empty.dat', b'')
+for n in (1, 7, 100, 4096, 300000):
+    write(f'random-{n}.dat', bytes(rng.randrange(256) for _ in range(n)))
+write('png-signature-only.dat', b'\x89PNG\r\n\x1a\n')
+write('1x1.png', png(1, 1))
+write('65535x1.png', png(65535, 1))
+write('1x65535.png', png(1, 65535))
+write('claims-100000x100000.png', png(100000, 100000, idat=zlib.compress(b'\0' * 64)))
+write('claims-100000x100000.bmp', bmp_header(100000, 100000, data=b'\xff' * 64))
+write('claims-100000x-100000-topdown.bmp', bmp_header(100000, -100000, data=b'\xff' * 64))
+write('bmp-zero-width.bmp', bmp_header(0, 10, data=b'\xff' * 64))
+write('bmp-bits-33.bmp', bmp_header(4, 4, bits=33, data=b'\xff' * 64))
+write('claims-4gb-wide.png', png(0x7fffffff, 1, idat=zlib.compress(b'\0' * 64)))
+write('bomb-15000x15000.png', bomb(15000, 15000))
+write('bomb-20000x20000.png', bomb(20000, 20000))
+# GIF: a 65535 x 65535 logical screen around a 1 x 1 frame.
+write('gif-huge-screen.gif', b'GIF89a' + struct.pack('<HHBBB', 65535, 65535, 0x80, 0, 0) + b'\xff\x00\x00\x00\x00\x00'
+      + b',' + struct.pack('<HHHHB', 0, 0, 1, 1, 0) + b'\x02\x02\x44\x01\x00;')
+# TIFF header claiming 100000 x 100000 with one tiny strip.
+def tiff_huge():
+    entries = [(256, 4, 1, 100000), (257, 4, 1, 100000), (258, 3, 1, 8), (259, 3, 1, 1), (262, 3, 1, 1),
+               (273, 4, 1, 8 + 2 + 12 * 8 + 4), (277, 3, 1, 1), (279, 4, 1, 16)]
+    ifd = struct.pack('<H', len(entries)) + b''.join(struct.pack('<HHII', *e) for e in entries) + b'\0\0\0\0'
+    return b'II*\0' + struct.pack('<I', 8) + ifd + b'\x80' * 16
+write('tiff-claims-100000x100000.tif', tiff_huge())
+for path, stem in ((good_png, 'png'), (good_jpeg, 'jpeg')):
+    if not path:
+        continue
+    data = open(path, 'rb').read()
+    for cut in (0.02, 0.25, 0.5, 0.9):
+        write(f'truncated-{stem}-{int(cut * 100)}pct.dat', data[:max(1, int(len(data) * cut))])
+    write(f'{stem}-with-flipped-byte.dat', data[:len(data) // 2] + bytes([data[len(data) // 2] ^ 0xff]) + data[len(data) // 2 + 1:])
+PY
+# JPEG flavours the suites lack, when libjpeg-turbo's tools are at hand.
+if command -v cjpeg >/dev/null && [ -n "$good_png" ]; then
+  convert "$good_png" ppm:"$gen/good.ppm" 2>/dev/null || true
+  if [ -s "$gen/good.ppm" ]; then
+    cjpeg -arithmetic -outfile "$gen/arithmetic.jpg" "$gen/good.ppm" 2>/dev/null || true
+    cjpeg -progressive -restart 1 -outfile "$gen/progressive-restart.jpg" "$gen/good.ppm" 2>/dev/null || true
+    rm -f "$gen/good.ppm"
+  fi
+fi
+for f in "$gen"/*; do take generated "$f" "$(basename "$f")"; done
+
+total=0
+echo "Hostile picture corpus in $out:"
+for s in "${sources[@]}"; do
+  printf '  %-22s %5d files\n' "$s" "${counts[$s]}"
+  total=$((total + counts[$s]))
+done
+printf '  %-22s %5d files\n' total "$total"
+echo "Run the test with: LUMORA_HOSTILE_CORPUS=$out"
