@@ -1,5 +1,7 @@
 #include "saver/PictureLoader_win.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <limits>
 
 using Microsoft::WRL::ComPtr;
@@ -23,6 +25,9 @@ struct DECLSPEC_NOVTABLE BitmapSourceTransform : public IUnknown {
 };
 constexpr IID kIidBitmapSourceTransform = {
     0x3b16811b, 0x6a43, 0x4ec9, {0xb7, 0x13, 0x3d, 0x5a, 0x0c, 0x13, 0xb9, 0x40}};
+
+// Rows of the fitted picture pulled through the pipeline at a time.
+constexpr UINT kBandRows = 32;
 
 // Row length and total size of a 32-bit image, or nothing when they do not fit
 // the UINT that CopyPixels takes.
@@ -112,7 +117,15 @@ UniqueBitmap CopyIntoDib(IWICBitmapSource* source, UINT width, UINT height) {
     void* bits = nullptr;
     UniqueBitmap dib(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!dib || !bits) return {};
-    if (FAILED(source->CopyPixels(nullptr, layout->stride, layout->size, static_cast<BYTE*>(bits)))) return {};
+    // In bands, so a scaler that buffers the source rows behind the rows
+    // asked for (Wine's does) holds a band's worth, not the whole picture.
+    auto* out = static_cast<BYTE*>(bits);
+    for (UINT y = 0; y < height; y += kBandRows) {
+        const UINT rows = std::min(kBandRows, height - y);
+        const WICRect band{0, static_cast<INT>(y), static_cast<INT>(width), static_cast<INT>(rows)};
+        if (FAILED(source->CopyPixels(&band, layout->stride, layout->stride * rows, out + std::size_t{y} * layout->stride)))
+            return {};
+    }
     return dib;
 }
 

@@ -1,0 +1,498 @@
+// The slideshow as a user sees it: full screen, topmost, pictures fitted and
+// cycled, the desktop restored however it ends.
+#include "saver/Fitting.h"
+#include "saver/PictureCycle.h"
+#include "tests/e2e/Driver_win.h"
+
+#include <gtest/gtest.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace lumora::e2e {
+namespace {
+
+constexpr wchar_t kCaption[] = L"Form1";
+constexpr UINT_PTR kTimer1Id = 1;
+
+std::wstring PictureName(int n) {
+    const std::wstring full = PictureFileName(L"", static_cast<std::int16_t>(n));
+    return full.substr(1);  // without the leading backslash
+}
+
+int ScreenWidth() { return ::GetSystemMetrics(SM_CXSCREEN); }
+int ScreenHeight() { return ::GetSystemMetrics(SM_CYSCREEN); }
+
+// One pixel straight from the screen, cheaper than a full capture.
+std::uint32_t ScreenPixel(int x, int y) {
+    HDC screen = ::GetDC(nullptr);
+    const COLORREF c = ::GetPixel(screen, x, y);
+    ::ReleaseDC(nullptr, screen);
+    return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+}
+
+bool IsBlack(std::uint32_t c) { return NearColour(c, 0x000000, 24); }
+
+// The rectangle of everything that is not black in a screenshot.
+struct Box {
+    int left = 0, top = 0, right = 0, bottom = 0;  // right and bottom exclusive
+    bool empty() const { return right <= left || bottom <= top; }
+};
+Box NonBlackBox(const Image& shot) {
+    Box b{shot.width, shot.height, 0, 0};
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x)
+            if (!IsBlack(shot.At(x, y))) {
+                b.left = std::min(b.left, x);
+                b.top = std::min(b.top, y);
+                b.right = std::max(b.right, x + 1);
+                b.bottom = std::max(b.bottom, y + 1);
+            }
+    return b;
+}
+
+void Tick(HWND form) { ::SendMessageW(form, WM_TIMER, kTimer1Id, 0); }
+
+// Pointer movement as the window receives it. Real pointer input is no use
+// for exact positions here: Xvfb's own pointer cannot be moved, and Wine pulls
+// its cursor back to where X has it (the desktop's far corner) a few
+// milliseconds after every SendInput movement. Sent synchronously, so the
+// saver has handled it when this returns.
+void MoveOver(HWND form, int x, int y) {
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(form, WM_MOUSEMOVE, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000, &ignored);
+}
+
+// A successful picture change arms the first-move capture again, so the next
+// movement, ours, records the reference, whatever was reported before.
+void ArmReferenceAt(HWND form, int x, int y) {
+    ::Sleep(150);  // the movement reported as the window appeared has come
+    Tick(form);
+    MoveOver(form, x, y);
+}
+
+// A real button press where the pointer is (Wine keeps it in the desktop's
+// bottom-right corner, see MoveOver).
+void PressButton(bool right) {
+    INPUT in[2]{};
+    in[0].type = in[1].type = INPUT_MOUSE;
+    in[0].mi.dwFlags = right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+    in[1].mi.dwFlags = right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
+    ::SendInput(2, in, sizeof(INPUT));
+}
+
+// A running slideshow in its own folder.
+struct Slideshow {
+    Process process;
+    HWND form = nullptr;
+};
+
+Slideshow StartSlideshow(const TestFolder& folder) {
+    Slideshow s;
+    s.process = Process::Start(folder.scr(), L"/s");
+    s.form = WaitForWindow(s.process.pid(), kCaption, 10000);
+    if (!s.form)
+        ADD_FAILURE() << "no slideshow window; process " << (s.process.Running() ? "still running" : "ended")
+                      << ", exit code " << s.process.ExitCode().value_or(0xFFFFFFFF);
+    return s;
+}
+
+// Ending must restore the desktop and end the process cleanly.
+void ExpectEndedAndRestored(const Slideshow& s, const char* how) {
+    EXPECT_TRUE(s.process.WaitExit(5000)) << how << ": still running";
+    EXPECT_EQ(s.process.ExitCode().value_or(1234), 0u) << how;
+    EXPECT_TRUE(TaskbarVisible()) << how << ": taskbar not restored";
+}
+
+// Colour of the cycle test's picture n, distinct for 1..50.
+std::uint32_t CycleColour(int n) {
+    const std::uint32_t r = static_cast<std::uint32_t>(n % 7) * 40, g = static_cast<std::uint32_t>(n / 7) * 30 + 20;
+    return (r << 16) | (g << 8) | 0x80;
+}
+
+TEST(Saver, CoversTheScreenTopmostWithoutTaskbarButtonAndHidesTheTaskbar) {
+    TestFolder folder(L"saver-window");
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 200, 100, 0x20C040));
+    ASSERT_TRUE(TaskbarVisible()) << "the test desktop should have a visible taskbar";
+
+    Slideshow s = StartSlideshow(folder);
+    ASSERT_NE(s.form, nullptr);
+
+    // The first picture is in place as soon as the window is seen.
+    const int cx = ScreenWidth() / 2, cy = ScreenHeight() / 2;
+    EXPECT_TRUE(WaitUntil([&] { return NearColour(ScreenPixel(cx, cy), 0x20C040); }, 1000))
+        << "first picture not on screen right after the window appeared";
+
+    RECT r{};
+    ::GetWindowRect(s.form, &r);
+    EXPECT_EQ(r.left, 0);
+    EXPECT_EQ(r.top, 0);
+    EXPECT_EQ(r.right, ScreenWidth());
+    EXPECT_EQ(r.bottom, ScreenHeight());
+    const RECT client = ClientRectOnScreen(s.form);
+    EXPECT_EQ(client.right - client.left, ScreenWidth()) << "no border: the client area is the screen";
+    EXPECT_EQ(client.bottom - client.top, ScreenHeight());
+
+    const LONG_PTR style = ::GetWindowLongPtrW(s.form, GWL_STYLE);
+    const LONG_PTR exStyle = ::GetWindowLongPtrW(s.form, GWL_EXSTYLE);
+    EXPECT_FALSE(style & WS_CAPTION);
+    EXPECT_FALSE(style & WS_THICKFRAME);
+    EXPECT_FALSE(style & (WS_MAXIMIZEBOX | WS_MINIMIZEBOX));
+    EXPECT_TRUE(exStyle & WS_EX_TOPMOST);
+    EXPECT_TRUE(exStyle & WS_EX_TOOLWINDOW) << "a tool window has no taskbar button";
+    EXPECT_FALSE(exStyle & WS_EX_APPWINDOW);
+    EXPECT_EQ(::GetWindow(s.form, GW_OWNER), nullptr);
+    if (HWND taskbar = Taskbar()) {
+        EXPECT_EQ(ChildWithText(taskbar, kCaption), nullptr) << "taskbar button";
+    }
+
+    EXPECT_FALSE(TaskbarVisible()) << "taskbar shown during the slideshow";
+    EXPECT_EQ(::WindowFromPoint({cx, cy}), s.form);
+    EXPECT_EQ(::WindowFromPoint({ScreenWidth() - 1, ScreenHeight() - 1}), s.form) << "taskbar corner";
+
+    // Another window that makes itself topmost is covered again at the next tick.
+    HWND rival = ::CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"rival", WS_POPUP | WS_VISIBLE, 0, 0, 300, 200, nullptr,
+                                   nullptr, nullptr, nullptr);
+    ASSERT_NE(rival, nullptr);
+    ::SetWindowPos(rival, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    Tick(s.form);
+    EXPECT_EQ(::WindowFromPoint({10, 10}), s.form) << "not back on top after a tick";
+    ::DestroyWindow(rival);
+
+    // The screenshot for the record.
+    CaptureScreen().Save(OutDir() + L"\\saver-window.png");
+
+    ::PostMessageW(s.form, WM_CLOSE, 0, 0);
+    ExpectEndedAndRestored(s, "WM_CLOSE");
+}
+
+TEST(Saver, ForcedTicksShowEachPictureInTurnAndWrapFrom50To1) {
+    TestFolder folder(L"saver-cycle");
+    for (int n = 1; n <= 50; ++n)
+        ASSERT_TRUE(WritePicture(folder.file(PictureName(n)), PictureFormat::Png, 64, 48, CycleColour(n)));
+
+    Slideshow s = StartSlideshow(folder);
+    ASSERT_NE(s.form, nullptr);
+    const int cx = ScreenWidth() / 2, cy = ScreenHeight() / 2;
+    ASSERT_TRUE(WaitUntil([&] { return NearColour(ScreenPixel(cx, cy), CycleColour(1)); }, 2000));
+    // 50 ticks take us once round; two more show 1 and 2 again.
+    for (int tick = 1; tick <= 51; ++tick) {
+        Tick(s.form);
+        const int expected = tick % 50 + 1;
+        EXPECT_TRUE(WaitUntil([&] { return NearColour(ScreenPixel(cx, cy), CycleColour(expected)); }, 2000))
+            << "after tick " << tick << " expected picture " << expected;
+    }
+    EXPECT_TRUE(s.process.Running()) << "ticks alone must not end the slideshow";
+    PressKey('A');
+    ExpectEndedAndRestored(s, "key after the cycle");
+}
+
+TEST(Saver, MissingOrBrokenPictureGivesOneBlackIntervalAndTheCycleGoesOn) {
+    TestFolder folder(L"saver-broken");
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 300, 200, 0x3060E0));
+    // 2 is missing.
+    ASSERT_TRUE(folder.Write(PictureName(3), {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'}));
+    ASSERT_TRUE(folder.Write(PictureName(4), {}));
+    // 5: a PNG cut off after its header.
+    const std::wstring whole = folder.file(L"whole.png");
+    ASSERT_TRUE(WritePicture(whole, PictureFormat::Png, 300, 200, 0x808080));
+    {
+        HANDLE h = ::CreateFileW(whole.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        std::vector<std::uint8_t> bytes(40);
+        DWORD read = 0;
+        ::ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+        ::CloseHandle(h);
+        bytes.resize(read);
+        ASSERT_TRUE(folder.Write(PictureName(5), bytes));
+    }
+    // 6: a folder by the picture's name.
+    ASSERT_TRUE(::CreateDirectoryW(folder.file(PictureName(6)).c_str(), nullptr));
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(7)), PictureFormat::Jpeg, 300, 200, 0xE04020));
+
+    Slideshow s = StartSlideshow(folder);
+    ASSERT_NE(s.form, nullptr);
+    const int cx = ScreenWidth() / 2, cy = ScreenHeight() / 2;
+    ASSERT_TRUE(WaitUntil([&] { return NearColour(ScreenPixel(cx, cy), 0x3060E0); }, 2000));
+    for (int n = 2; n <= 6; ++n) {
+        Tick(s.form);
+        EXPECT_TRUE(WaitUntil([&] { return IsBlack(ScreenPixel(cx, cy)); }, 2000)) << "picture " << n;
+        if (n == 2) {
+            const Image shot = CaptureScreen();
+            EXPECT_TRUE(NonBlackBox(shot).empty()) << "the whole screen is black for a missing picture";
+            shot.Save(OutDir() + L"\\saver-missing.png");
+        }
+        EXPECT_TRUE(s.process.Running()) << "picture " << n;
+    }
+    Tick(s.form);
+    EXPECT_TRUE(WaitUntil([&] { return NearColour(ScreenPixel(cx, cy), 0xE04020, 24); }, 2000))
+        << "the picture after the broken ones";
+    // 8 to 50 are missing; the cycle comes round to 1 again.
+    for (int n = 8; n <= 50; ++n) Tick(s.form);
+    EXPECT_TRUE(IsBlack(ScreenPixel(cx, cy)));
+    Tick(s.form);
+    EXPECT_TRUE(WaitUntil([&] { return NearColour(ScreenPixel(cx, cy), 0x3060E0); }, 2000)) << "wrapped to 1";
+    ::PostMessageW(s.form, WM_CLOSE, 0, 0);
+    ExpectEndedAndRestored(s, "WM_CLOSE");
+}
+
+TEST(Saver, EmptyFolderStaysBlackAndStillEnds) {
+    TestFolder folder(L"saver-empty");
+    Slideshow s = StartSlideshow(folder);
+    ASSERT_NE(s.form, nullptr);
+    Tick(s.form);
+    Tick(s.form);
+    ::Sleep(200);
+    EXPECT_TRUE(NonBlackBox(CaptureScreen()).empty());
+    EXPECT_FALSE(TaskbarVisible());
+    PressKey(VK_SPACE);
+    ExpectEndedAndRestored(s, "space");
+}
+
+// Each way out, on a fresh slideshow with the pointer's reference at (100, 100).
+struct WayOut {
+    const char* name;
+    bool pictureCoversTheScreen;  // so that the pointer is over the picture
+    void (*act)(HWND form);
+};
+
+TEST(Saver, EveryWayOutEndsTheProcessAndRestoresTheDesktop) {
+    TestFolder margin(L"saver-dismiss-margin");
+    TestFolder cover(L"saver-dismiss-cover");
+    for (int n = 1; n <= 2; ++n) {
+        ASSERT_TRUE(WritePicture(margin.file(PictureName(n)), PictureFormat::Bmp, 200, 100, 0xC0C0F0));
+        ASSERT_TRUE(
+            WritePicture(cover.file(PictureName(n)), PictureFormat::Bmp, ScreenWidth(), ScreenHeight(), 0xC0C0F0));
+    }
+    const WayOut ways[] = {
+        {"letter key", false, [](HWND) { PressKey('Q'); }},
+        {"function key", false, [](HWND) { PressKey(VK_F5); }},
+        {"shift alone", false, [](HWND) { PressKey(VK_SHIFT); }},
+        {"alt alone", false, [](HWND) { PressKey(VK_MENU); }},
+        {"F10", false, [](HWND) { PressKey(VK_F10); }},
+        {"left button over the margin", false, [](HWND) { PressButton(false); }},
+        {"right button over the picture", true, [](HWND) { PressButton(true); }},
+        {"middle button", false, [](HWND form) { ::PostMessageW(form, WM_MBUTTONDOWN, MK_MBUTTON, MAKELPARAM(9, 9)); }},
+        {"large diagonal movement", false, [](HWND form) { MoveOver(form, 300, 250); }},
+        {"real pointer movement", false, [](HWND) { MoveMouse(400, 300); }},
+        {"WM_CLOSE", false, [](HWND form) { ::PostMessageW(form, WM_CLOSE, 0, 0); }},
+        {"system close command", false, [](HWND form) { ::PostMessageW(form, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        {"session end",
+         false,
+         [](HWND form) {
+             DWORD_PTR ignored = 0;
+             ::SendMessageTimeoutW(form, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 2000, &ignored);
+         }},
+    };
+    for (const WayOut& way : ways) {
+        SCOPED_TRACE(way.name);
+        Slideshow s = StartSlideshow(way.pictureCoversTheScreen ? cover : margin);
+        ASSERT_NE(s.form, nullptr);
+        ASSERT_TRUE(WaitUntil([&] { return !TaskbarVisible(); }, 2000));
+        ::SetForegroundWindow(s.form);
+        ArmReferenceAt(s.form, 100, 100);
+        ASSERT_TRUE(s.process.Running());
+        way.act(s.form);
+        ExpectEndedAndRestored(s, way.name);
+    }
+}
+
+TEST(Saver, SmallOrOneAxisMovementsDoNotEndIt) {
+    TestFolder folder(L"saver-small-moves");
+    // A small picture, centred: the reference is taken in the margin just off
+    // its top-left corner, more than 5 pixels from the window's corner.
+    for (int n = 1; n <= 2; ++n)
+        ASSERT_TRUE(WritePicture(folder.file(PictureName(n)), PictureFormat::Gif, 200, 100, 0xFFFF00));
+    const auto place =
+        ToPixelRect(*FitPicture(static_cast<float>(ScreenWidth()), static_cast<float>(ScreenHeight()), 200, 100));
+    const int x0 = place.left - 1, y0 = place.top - 1;
+    Slideshow s = StartSlideshow(folder);
+    ASSERT_NE(s.form, nullptr);
+    ArmReferenceAt(s.form, x0, y0);
+    ASSERT_TRUE(s.process.Running());
+    const POINT path[] = {
+        {x0 + 1, y0 + 1},  // one pixel onto the picture's corner
+        {x0 + 2, y0 + 2},   {x0, y0},           {x0 + 5, y0 + 5}, {x0 - 5, y0 - 5}, {x0 + 5, y0 - 5},
+        {x0 + 300, y0 + 2},  // far along one axis only
+        {x0 + 2, y0 + 300},  {x0 + 4, y0 + 4}, {x0 + 1, y0 + 1},
+    };
+    for (const POINT& p : path) {
+        MoveOver(s.form, p.x, p.y);
+        ASSERT_TRUE(s.process.Running()) << "ended by a move to " << p.x << "," << p.y;
+    }
+    // The reverse: a reference on the picture, then out into the margin.
+    ArmReferenceAt(s.form, place.left, place.top);
+    MoveOver(s.form, place.left - 1, place.top - 1);
+    MoveOver(s.form, place.left - 3, place.top - 2);
+    ::Sleep(100);
+    EXPECT_TRUE(s.process.Running());
+    EXPECT_FALSE(TaskbarVisible());
+
+    // Slow diagonal steps add up from the reference and end it.
+    ArmReferenceAt(s.form, x0, y0);
+    for (int step = 1; step <= 5; ++step) {
+        MoveOver(s.form, x0 + step, y0 + step);
+        ASSERT_TRUE(s.process.Running()) << "step " << step;
+    }
+    MoveOver(s.form, x0 + 6, y0 + 6);
+    ExpectEndedAndRestored(s, "slow diagonal steps");
+}
+
+TEST(Saver, RunsAndEndsNormallyWithoutATaskbarWindow) {
+    // The taskbar is only found by its empty title; with a title it is not
+    // found, so the slideshow must neither hide nor show it.
+    HWND taskbar = Taskbar();
+    ASSERT_NE(taskbar, nullptr);
+    ASSERT_TRUE(::SetWindowTextW(taskbar, L"renamed for the test"));
+    TestFolder folder(L"saver-no-taskbar");
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 200, 100, 0x20C040));
+    Slideshow s = StartSlideshow(folder);
+    EXPECT_NE(s.form, nullptr);
+    ::Sleep(200);
+    EXPECT_TRUE(TaskbarVisible());
+    const int cx = ScreenWidth() / 2, cy = ScreenHeight() / 2;
+    EXPECT_TRUE(NearColour(ScreenPixel(cx, cy), 0x20C040));
+    if (s.form) Tick(s.form);
+    EXPECT_TRUE(s.process.Running());
+    PressKey('X');
+    EXPECT_TRUE(s.process.WaitExit(5000));
+    EXPECT_EQ(s.process.ExitCode().value_or(1234), 0u);
+    ::SetWindowTextW(taskbar, L"");
+}
+
+// Picture shapes relative to the screen, and the rectangle each must take:
+// the fitted rectangle in whole pixels.
+struct Shape {
+    const char* what;
+    int width, height;
+    PictureFormat format;
+};
+
+TEST(SaverFit, DrawnRectangleMatchesTheFittedRectangle) {
+    const int W = ScreenWidth(), H = ScreenHeight();
+    const Shape shapes[] = {
+        {"small", W / 3, H / 4, PictureFormat::Png},
+        {"small, odd size", 101, 51, PictureFormat::Bmp},
+        {"exactly as wide", W, H / 2, PictureFormat::Png},
+        {"exactly as tall", W / 3, H, PictureFormat::Gif},
+        {"wider only", W + W / 2, H / 3, PictureFormat::Jpeg},
+        {"taller only", W / 4, H + H / 3, PictureFormat::Tiff},
+        {"wide landscape", 2 * W + 37, H, PictureFormat::Jpeg},
+        {"big square", 2 * H + 10, 2 * H + 10, PictureFormat::Png},
+        {"same aspect", 2 * W, 2 * H, PictureFormat::Bmp},
+        {"tall portrait", H / 2, 3 * H, PictureFormat::Gif},
+        {"thin strip", W * 3, 5, PictureFormat::Png},
+    };
+    const int count = static_cast<int>(std::size(shapes));
+    TestFolder folder(L"saver-fit");
+    for (int i = 0; i < count; ++i) {
+        const Shape& sh = shapes[i];
+        // A one-pixel bright frame marks the picture's own edges.
+        ASSERT_TRUE(WritePicture(folder.file(PictureName(i + 1)), sh.format, sh.width, sh.height,
+                                 [&](int x, int y) -> std::uint32_t {
+                                     const bool edge = x == 0 || y == 0 || x == sh.width - 1 || y == sh.height - 1;
+                                     return edge ? 0xFFFFFF : 0x40A0E0;
+                                 }))
+            << sh.what;
+    }
+    Slideshow s = StartSlideshow(folder);
+    ASSERT_NE(s.form, nullptr);
+    for (int i = 0; i < count; ++i) {
+        const Shape& sh = shapes[i];
+        SCOPED_TRACE(::testing::Message() << sh.what << " " << sh.width << "x" << sh.height << " on " << W << "x" << H);
+        if (i > 0) Tick(s.form);
+        const auto placement = FitPicture(static_cast<float>(W), static_cast<float>(H), static_cast<float>(sh.width),
+                                          static_cast<float>(sh.height));
+        ASSERT_TRUE(placement);
+        const PixelRect want = ToPixelRect(*placement);
+        Box got;
+        Image shot;
+        WaitUntil(
+            [&] {
+                shot = CaptureScreen();
+                got = NonBlackBox(shot);
+                return got.left == want.left && got.top == want.top && got.right == want.right &&
+                       got.bottom == want.bottom;
+            },
+            2000, 100);
+        EXPECT_EQ(got.left, want.left);
+        EXPECT_EQ(got.top, want.top);
+        EXPECT_EQ(got.right, want.right);
+        EXPECT_EQ(got.bottom, want.bottom);
+        // Centred on the free axis, touching two opposite edges when scaled.
+        EXPECT_LE(std::abs((got.left + got.right) - W), 1);
+        EXPECT_LE(std::abs((got.top + got.bottom) - H), 1);
+        if (placement->stretch) {
+            EXPECT_TRUE((got.left == 0 && got.right == W) || (got.top == 0 && got.bottom == H));
+        } else {
+            EXPECT_EQ(got.right - got.left, sh.width) << "small pictures keep their natural size";
+            EXPECT_EQ(got.bottom - got.top, sh.height);
+        }
+        wchar_t name[96];
+        std::swprintf(name, std::size(name), L"\\saver-fit-%dx%d-%02d.png", W, H, i + 1);
+        shot.Save(OutDir() + name);
+    }
+    PressKey(VK_ESCAPE);
+    ExpectEndedAndRestored(s, "escape");
+}
+
+// Figures, not a timed test: how long one forced tick takes for a 1 MP and a
+// 24 MP JPEG, and the saver's peak working set.
+TEST(SaverBenchmark, ForcedTickTimeAndPeakMemory) {
+    TestFolder folder(L"saver-bench");
+    const auto photo = [](int w, int h) {
+        return [w, h](int x, int y) -> std::uint32_t {
+            const std::uint32_t noise = (static_cast<std::uint32_t>(x) * 2654435761u ^ static_cast<std::uint32_t>(y) * 40503u) >> 27;
+            return ((x * 255 / w) << 16) | ((y * 255 / h) << 8) | ((x + y) & 0x7F) | noise;
+        };
+    };
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 64, 48, 0x808080));
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(2)), PictureFormat::Jpeg, 1155, 866, photo(1155, 866)));
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(3)), PictureFormat::Jpeg, 6000, 4000, photo(6000, 4000)));
+    ::CopyFileW(folder.file(PictureName(2)).c_str(), folder.file(PictureName(4)).c_str(), FALSE);
+    ::CopyFileW(folder.file(PictureName(3)).c_str(), folder.file(PictureName(5)).c_str(), FALSE);
+
+    Slideshow s = StartSlideshow(folder);
+    ASSERT_NE(s.form, nullptr);
+    HANDLE query = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, s.process.pid());
+    const auto peakMb = [&]() -> double {
+        PROCESS_MEMORY_COUNTERS pmc{};
+        pmc.cb = sizeof(pmc);
+        if (!query || !::GetProcessMemoryInfo(query, &pmc, sizeof(pmc))) return -1;
+        return static_cast<double>(pmc.PeakWorkingSetSize) / (1024.0 * 1024.0);
+    };
+    const auto timedTick = [&] {
+        LARGE_INTEGER f, a, b;
+        ::QueryPerformanceFrequency(&f);
+        ::QueryPerformanceCounter(&a);
+        Tick(s.form);
+        ::QueryPerformanceCounter(&b);
+        return static_cast<double>(b.QuadPart - a.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
+    };
+    const double peakAtLoad = peakMb();
+    const double oneMp1 = timedTick();
+    const double peakAfter1Mp = peakMb();
+    const double big1 = timedTick();
+    const double oneMp2 = timedTick();
+    const double big2 = timedTick();
+    const double peakAfter24Mp = peakMb();
+    std::printf("[ FIGURES  ] screen %dx%d\n", ScreenWidth(), ScreenHeight());
+    std::printf("[ FIGURES  ] forced tick, 1 MP JPEG (1155x866):   %.0f ms, %.0f ms\n", oneMp1, oneMp2);
+    std::printf("[ FIGURES  ] forced tick, 24 MP JPEG (6000x4000): %.0f ms, %.0f ms\n", big1, big2);
+    std::printf("[ FIGURES  ] peak working set: %.1f MB after load, %.1f MB after 1 MP, %.1f MB after 24 MP\n",
+                peakAtLoad, peakAfter1Mp, peakAfter24Mp);
+    std::fflush(stdout);
+    if (query) ::CloseHandle(query);
+    EXPECT_TRUE(s.process.Running());
+    const int cx = ScreenWidth() / 2, cy = ScreenHeight() / 2;
+    EXPECT_FALSE(IsBlack(ScreenPixel(cx, cy))) << "the 24 MP picture is on screen";
+    ::PostMessageW(s.form, WM_CLOSE, 0, 0);
+    ExpectEndedAndRestored(s, "WM_CLOSE");
+}
+
+}  // namespace
+}  // namespace lumora::e2e
