@@ -24,6 +24,14 @@ inline constexpr std::string_view kToolsLocationValue = "MSINFO";
 inline constexpr std::wstring_view kMsinfoFileName = L"\\MSINFO32.EXE";
 inline constexpr std::wstring_view kSysInfoUnavailableMessage = L"この環境ではシステム情報を使用できません。";
 
+// Rights for opening the tool's keys: query only, since a standard user may
+// read but not write these machine-wide keys, and the native 64-bit view for a
+// 32-bit build, since the tool registers itself there. The values are
+// KEY_QUERY_VALUE and KEY_WOW64_64KEY.
+inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
+inline constexpr std::uint32_t kKeyWow64_64Key = 0x0100;
+std::uint32_t SysInfoKeyAccess(bool is32BitBuild);
+
 // An open registry key; destroying it closes the key.
 class RegistryKey {
 public:

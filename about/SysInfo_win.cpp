@@ -32,13 +32,8 @@ bool HasWildcardOrZero(const std::wstring& path) { return path.find_first_of(std
 }  // namespace
 
 std::unique_ptr<RegistryKey> SysInfoPlatformWin::OpenKey(RegistryRoot, std::string_view keyName) {
-    // Read rights only: a standard user may read these machine-wide keys but
-    // not write them. The tool registers itself in the native view, which a
-    // 32-bit build reaches only with KEY_WOW64_64KEY.
-    REGSAM access = KEY_QUERY_VALUE;
-#if !defined(_WIN64)
-    access |= KEY_WOW64_64KEY;
-#endif
+    static_assert(kKeyQueryValue == KEY_QUERY_VALUE && kKeyWow64_64Key == KEY_WOW64_64KEY);
+    const REGSAM access = SysInfoKeyAccess(sizeof(void*) == 4);
     const std::string name(keyName);
     UniqueKey key;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, name.c_str(), 0, access, key.put()) != ERROR_SUCCESS) return nullptr;

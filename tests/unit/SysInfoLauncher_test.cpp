@@ -163,6 +163,24 @@ INSTANTIATE_TEST_SUITE_P(
                    DecodedValue::Kind::AnsiText, std::string(1024, 'y'), L""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// --- key access -----------------------------------------------------------
+
+// Regression: the keys were opened with write rights never used, so a standard
+// user, who may only read them, could not open them at all.
+TEST(SysInfoKeyAccess, AsksForReadingOnly) {
+    constexpr std::uint32_t kWriteRights = 0x0002 /* set value */ | 0x0004 /* create sub-key */ |
+                                           0x0020 /* create link */ | 0x10000 /* delete */ |
+                                           0x40000 /* write DAC */ | 0x80000 /* write owner */;
+    for (bool is32Bit : {false, true}) {
+        const std::uint32_t access = SysInfoKeyAccess(is32Bit);
+        EXPECT_EQ(access & kWriteRights, 0u) << is32Bit;
+        EXPECT_EQ(access & kKeyQueryValue, kKeyQueryValue) << is32Bit;
+        EXPECT_EQ(access & 0x0200u, 0u) << "never the 32-bit view";
+    }
+    // A 32-bit build on 64-bit Windows reads the native view the tool writes.
+    EXPECT_EQ(SysInfoKeyAccess(true) & kKeyWow64_64Key, kKeyWow64_64Key);
+}
+
 // --- GetKeyValue ----------------------------------------------------------
 
 TEST(GetKeyValue, ReadsAStringThroughThePlatformConversion) {

@@ -1,0 +1,253 @@
+// The settings dialog as a user meets it: texts, keys, buttons, the close box
+// and the Help menu.
+#include "resource.h"
+#include "tests/e2e/Driver_win.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+namespace lumora::e2e {
+namespace {
+
+constexpr wchar_t kTitle[] = L"Lumora";
+constexpr wchar_t kAboutCaption[] = L"Lumoraのﾊﾞｰｼﾞｮﾝ情報";
+
+// 15 twips to the pixel at 96 DPI.
+int Pixels(int twips) { return ::MulDiv(twips, static_cast<int>(::GetDpiForSystem()), 1440); }
+
+struct Settings {
+    Process process;
+    HWND window = nullptr;
+};
+
+Settings StartSettings(const TestFolder& folder, const wchar_t* args = L"") {
+    Settings s;
+    s.process = Process::Start(folder.scr(), args);
+    s.window = WaitForWindow(s.process.pid(), kTitle);
+    return s;
+}
+
+std::vector<HWND> ChildrenOfClass(HWND parent, std::wstring_view cls) {
+    std::vector<HWND> found;
+    for (HWND child : ChildWindows(parent))
+        if (ClassName(child) == cls) found.push_back(child);
+    return found;
+}
+
+POINT CentreOf(HWND hwnd) {
+    RECT r{};
+    ::GetWindowRect(hwnd, &r);
+    return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+// The pointer gets there first and rests, as a user's would.
+void ClickOn(HWND hwnd) {
+    const POINT p = CentreOf(hwnd);
+    MoveMouse(p.x, p.y);
+    ::Sleep(200);
+    Click(p.x, p.y);
+}
+
+// Waits for the process to end, noting every top-level window other than
+// `window` that it shows meanwhile.
+bool EndsWithoutAnotherWindow(const Process& p, std::set<HWND>& others, HWND window) {
+    return WaitUntil(
+        [&] {
+            for (HWND hwnd : TopWindowsOf(p.pid()))
+                if (hwnd != window) others.insert(hwnd);
+            return !p.Running();
+        },
+        5000, 10);
+}
+
+// Another process cannot read a window's icon under Wine, but can see it.
+bool TitleBarHasRed(HWND hwnd) {
+    ::Sleep(300);
+    RECT window{};
+    ::GetWindowRect(hwnd, &window);
+    const RECT client = ClientRectOnScreen(hwnd);
+    const Image shot = CaptureScreen();
+    for (int y = window.top; y < client.top; ++y)
+        for (int x = window.left; x < window.left + (client.top - window.top); ++x)
+            if (x >= 0 && y >= 0 && x < shot.width && y < shot.height) {
+                const std::uint32_t c = shot.At(x, y);
+                if (((c >> 16) & 0xFF) > 0xB0 && ((c >> 8) & 0xFF) < 0x40 && (c & 0xFF) < 0x40) return true;
+            }
+    return false;
+}
+
+void Activate(HWND hwnd) {
+    ::SetForegroundWindow(hwnd);
+    WaitUntil([&] { return ::GetForegroundWindow() == hwnd; }, 2000);
+}
+
+TEST(Settings, ShowsTheTitleOneLineAndTwoButtons) {
+    TestFolder folder(L"settings-look");
+    for (const wchar_t* args : {L"", L"/c", L"/C:1234"}) {
+        Settings s = StartSettings(folder, args);
+        ASSERT_NE(s.window, nullptr) << "no settings window for " << WideToUtf8(args);
+        EXPECT_EQ(TopWindowsOf(s.process.pid()).size(), 1u);
+
+        std::vector<std::wstring> labels, buttons;
+        for (HWND h : ChildrenOfClass(s.window, L"Static")) labels.push_back(WindowText(h));
+        for (HWND h : ChildrenOfClass(s.window, L"Button")) buttons.push_back(WindowText(h));
+        EXPECT_EQ(labels, std::vector<std::wstring>{L"設定項目はございません。"});
+        EXPECT_EQ(buttons, (std::vector<std::wstring>{L"ＯＫ", L"キャンセル"}));
+
+        const LONG_PTR style = ::GetWindowLongPtrW(s.window, GWL_STYLE);
+        EXPECT_TRUE(style & WS_SYSMENU);
+        EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+        // Shown in the taskbar: unowned and not a tool window.
+        EXPECT_EQ(::GetWindow(s.window, GW_OWNER), nullptr);
+        EXPECT_FALSE(::GetWindowLongPtrW(s.window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+        // The window icon, a monitor with SAVE in red, sits at the left of the title bar.
+        EXPECT_TRUE(TitleBarHasRed(s.window));
+    }
+}
+
+TEST(Settings, LayoutFollowsTheTwipsAndTheWindowIsCentred) {
+    TestFolder folder(L"settings-layout");
+    Settings s = StartSettings(folder);
+    ASSERT_NE(s.window, nullptr);
+    RECT client{};
+    ::GetClientRect(s.window, &client);
+    EXPECT_EQ(client.right, Pixels(6495));
+    EXPECT_EQ(client.bottom, Pixels(1095));
+
+    const RECT origin = ClientRectOnScreen(s.window);
+    auto placeOf = [&](HWND h) {
+        RECT r{};
+        ::GetWindowRect(h, &r);
+        return RECT{r.left - origin.left, r.top - origin.top, r.right - origin.left, r.bottom - origin.top};
+    };
+    const RECT ok = placeOf(ChildWithText(s.window, L"ＯＫ"));
+    EXPECT_EQ(ok.left, Pixels(5160));
+    EXPECT_EQ(ok.top, Pixels(120));
+    EXPECT_EQ(ok.right - ok.left, Pixels(1215));
+    EXPECT_EQ(ok.bottom - ok.top, Pixels(375));
+    const RECT cancel = placeOf(ChildWithText(s.window, L"キャンセル"));
+    EXPECT_EQ(cancel.top, Pixels(600));
+    const RECT label = placeOf(ChildWithText(s.window, L"設定項目はございません。"));
+    EXPECT_EQ(label.left, Pixels(120));
+    EXPECT_EQ(label.top, Pixels(240));
+    EXPECT_EQ(label.right - label.left, Pixels(3135));
+
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    ::GetMonitorInfoW(::MonitorFromWindow(s.window, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    RECT window{};
+    ::GetWindowRect(s.window, &window);
+    EXPECT_NEAR((window.left + window.right) / 2, (monitor.rcWork.left + monitor.rcWork.right) / 2, 1);
+    EXPECT_NEAR((window.top + window.bottom) / 2, (monitor.rcWork.top + monitor.rcWork.bottom) / 2, 1);
+
+    ::Sleep(300);
+    const Image shot = CaptureScreen();
+    Image cropped;
+    cropped.width = window.right - window.left;
+    cropped.height = window.bottom - window.top;
+    for (int y = window.top; y < window.bottom; ++y)
+        for (int x = window.left; x < window.right; ++x) cropped.pixels.push_back(shot.At(x, y));
+    EXPECT_TRUE(cropped.Save(OutDir() + L"\\settings.png"));
+}
+
+// Every way out ends the process at once with no other window on the way.
+enum class Way { Enter, Escape, ClickOK, ClickCancel, SpaceOnCancel, CloseBox, AltF4 };
+
+class SettingsEndTest : public ::testing::TestWithParam<Way> {};
+
+TEST_P(SettingsEndTest, EndsTheProcess) {
+    TestFolder folder(L"settings-end");
+    Settings s = StartSettings(folder);
+    ASSERT_NE(s.window, nullptr);
+    Activate(s.window);
+    switch (GetParam()) {
+    case Way::Enter:
+        PressKey(VK_RETURN);
+        break;
+    case Way::Escape:
+        PressKey(VK_ESCAPE);
+        break;
+    case Way::ClickOK:
+        ClickOn(ChildWithText(s.window, L"ＯＫ"));
+        break;
+    case Way::ClickCancel:
+        ClickOn(ChildWithText(s.window, L"キャンセル"));
+        break;
+    case Way::SpaceOnCancel:
+        PressKey(VK_TAB);
+        PressKey(VK_SPACE);
+        break;
+    case Way::CloseBox:
+        ::PostMessageW(s.window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
+    case Way::AltF4:
+        PressKeys({VK_MENU, VK_F4});
+        break;
+    }
+    std::set<HWND> others;
+    EXPECT_TRUE(EndsWithoutAnotherWindow(s.process, others, s.window));
+    EXPECT_TRUE(others.empty());
+    EXPECT_EQ(s.process.ExitCode().value_or(1234), 0u);
+}
+
+std::string WayName(const ::testing::TestParamInfo<Way>& info) {
+    static const char* const names[] = {"Enter", "Escape", "ClickOK", "ClickCancel", "SpaceOnCancel", "CloseBox", "AltF4"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, SettingsEndTest,
+                         ::testing::Values(Way::Enter, Way::Escape, Way::ClickOK, Way::ClickCancel, Way::SpaceOnCancel,
+                                           Way::CloseBox, Way::AltF4),
+                         WayName);
+
+TEST(Settings, HelpMenuHoldsOneItemThatOpensTheAboutBox) {
+    // Another process cannot read a window's menu under Wine: read the resource.
+    HMODULE scr = ::LoadLibraryExW(ScrPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(scr, nullptr);
+    HMENU menu = ::LoadMenuW(scr, MAKEINTRESOURCEW(IDR_MENU_FORM2));
+    ASSERT_NE(menu, nullptr);
+    wchar_t text[64];
+    EXPECT_EQ(::GetMenuItemCount(menu), 1);
+    ::GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
+    EXPECT_STREQ(text, L"ヘルプ(&H)");
+    HMENU help = ::GetSubMenu(menu, 0);
+    ASSERT_NE(help, nullptr);
+    EXPECT_EQ(::GetMenuItemCount(help), 1);
+    ::GetMenuStringW(help, 0, text, 64, MF_BYPOSITION);
+    EXPECT_STREQ(text, L"バージョン情報(&V)...");
+    const UINT id = ::GetMenuItemID(help, 0);
+    EXPECT_EQ(id, static_cast<UINT>(IDM_MENU_VERSION));
+    ::DestroyMenu(menu);
+    ::FreeLibrary(scr);
+
+    TestFolder folder(L"settings-menu");
+    Settings s = StartSettings(folder);
+    ASSERT_NE(s.window, nullptr);
+    ::PostMessageW(s.window, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+    HWND about = WaitForWindow(s.process.pid(), kAboutCaption);
+    ASSERT_NE(about, nullptr);
+    EXPECT_FALSE(::IsWindowEnabled(s.window)) << "the settings dialog must take no input under the About box";
+    ::PostMessageW(about, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(about); }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(s.window) != FALSE; }, 3000));
+    EXPECT_TRUE(s.process.Running());
+    EXPECT_EQ(TopWindowsOf(s.process.pid()), std::vector<HWND>{s.window});
+}
+
+TEST(Settings, AltHThenVOpensTheAboutBox) {
+    TestFolder folder(L"settings-menu-keys");
+    Settings s = StartSettings(folder);
+    ASSERT_NE(s.window, nullptr);
+    Activate(s.window);
+    PressKeys({VK_MENU, 'H'});
+    ::Sleep(300);
+    PressKey('V');
+    HWND about = WaitForWindow(s.process.pid(), kAboutCaption);
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(::GetWindow(about, GW_OWNER), s.window);
+}
+
+}  // namespace
+}  // namespace lumora::e2e
