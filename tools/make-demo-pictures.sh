@@ -59,13 +59,18 @@ for n in $(seq 1 50); do
   kind=${format%3}
   kind=${kind^^}
   colour=${colours[$(( n % ${#colours[@]} ))]}
-  # Text sized to the picture's short side, so every label stays readable once fitted.
   short=$(( w < h ? w : h ))
-  point=$(( short / 6 > 12 ? short / 6 : 12 ))
+  # Text sized for the picture as fitted to the screen, so every label stays
+  # readable once scaled down.
+  point=$(awk -v w="$w" -v h="$h" -v W="$W" -v H="$H" 'BEGIN {
+    s = W / w; if (H / h < s) s = H / h; if (s > 1) s = 1
+    fw = w * s; fh = h * s; f = (fw < fh ? fw : fh) / 4; if (f > 120) f = 120
+    p = f / s; if (p < 12) p = 12; if (p > h * 0.45) p = h * 0.45
+    printf "%d", p }')
   convert -size "${w}x${h}" "gradient:${colour}-black" -depth 8 -alpha off \
     -fill none -stroke white -strokewidth $(( short / 60 + 1 )) \
     -draw "rectangle 0,0 $((w - 1)),$((h - 1))" -draw "line 0,0 $((w - 1)),$((h - 1))" \
-    -stroke none -fill white -font DejaVu-Sans -gravity center -pointsize "$point" \
+    -stroke none -fill white -undercolor '#00000099' -font DejaVu-Sans -gravity center -pointsize "$point" \
     -annotate +0-$((point / 2)) "$(printf '%03d' "$n")" \
     -pointsize $(( point / 3 > 8 ? point / 3 : 8 )) \
     -annotate +0+$((point * 2 / 3)) "${w}x${h} ${kind} ${label}" \
