@@ -81,6 +81,8 @@ run)
   LUMORA_E2E_OUT=$(winpath "$out")
   LUMORA_E2E_WORK=$(winpath "$work")
   LUMORA_E2E_RESULT=$(winpath "$result")
+  # The hostile-pictures corpus (tools/hostile-corpus.sh), when given, as a Windows path.
+  case "${LUMORA_HOSTILE_CORPUS:-}" in /*) export LUMORA_HOSTILE_CORPUS=$(winpath "$LUMORA_HOSTILE_CORPUS") ;; esac
   if [[ $desktop == dual:* ]]; then
     heads=${desktop#dual:}
     rm -f "$state/dual-display"
