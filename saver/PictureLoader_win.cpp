@@ -77,12 +77,26 @@ ComPtr<IWICBitmapSource> ReduceWhileDecoding(IWICImagingFactory* factory, IWICBi
     return reduced;
 }
 
-// Step: 32-bit premultiplied BGRA, which is what the scaler interpolates
-// correctly and what, read as plain BGR, shows transparency over black.
-ComPtr<IWICBitmapSource> ToPremultipliedBgra(IWICImagingFactory* factory, IWICBitmapSource* source) {
+// True when the pixel format can carry transparency (an alpha channel, or a
+// palette that may hold transparent entries); unknown formats count as such.
+bool MayBeTransparent(IWICImagingFactory* factory, IWICBitmapSource* source) {
+    WICPixelFormatGUID format{};
+    ComPtr<IWICComponentInfo> info;
+    ComPtr<IWICPixelFormatInfo2> pixelInfo;
+    BOOL transparent = TRUE;
+    if (FAILED(source->GetPixelFormat(&format)) || FAILED(factory->CreateComponentInfo(format, &info)) ||
+        FAILED(info.As(&pixelInfo)) || FAILED(pixelInfo->SupportsTransparency(&transparent)))
+        return true;
+    return transparent != FALSE;
+}
+
+// Step: convert to a 32-bit format. Premultiplied BGRA is what the scaler
+// interpolates correctly and what, read as plain BGR, shows transparency over
+// black; opaque pictures need only plain BGR.
+ComPtr<IWICBitmapSource> To32Bit(IWICImagingFactory* factory, IWICBitmapSource* source, const GUID& format) {
     ComPtr<IWICFormatConverter> converter;
     if (FAILED(factory->CreateFormatConverter(&converter))) return nullptr;
-    if (FAILED(converter->Initialize(source, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
+    if (FAILED(converter->Initialize(source, format, WICBitmapDitherTypeNone, nullptr, 0.0,
                                      WICBitmapPaletteTypeCustom)))
         return nullptr;
     return converter;
@@ -150,11 +164,21 @@ std::optional<PictureSource> PictureLoader::Open(const std::wstring& path) const
 
 UniqueBitmap PictureLoader::Decode(const PictureSource& p, UINT width, UINT height) const {
     if (!factory_ || !p.frame) return {};
-    ComPtr<IWICBitmapSource> source(p.frame.Get());
-    // (An orientation step from the picture's metadata belongs here, before any scaling.)
-    source = ReduceWhileDecoding(factory_.Get(), p.frame.Get(), p.width, p.height, width, height);
-    if (!source) return {};
-    source = ToPremultipliedBgra(factory_.Get(), source.Get());
+    ComPtr<IWICBitmapSource> reduced =
+        ReduceWhileDecoding(factory_.Get(), p.frame.Get(), p.width, p.height, width, height);
+    if (!reduced) return {};
+    // An opaque picture is scaled first and converted after, so only the
+    // fitted size is ever converted and no full-size copy exists. With alpha,
+    // premultiplying must come before any interpolation.
+    if (!MayBeTransparent(factory_.Get(), reduced.Get())) {
+        ComPtr<IWICBitmapSource> source = ScaleTo(factory_.Get(), reduced.Get(), width, height);
+        if (source) source = To32Bit(factory_.Get(), source.Get(), GUID_WICPixelFormat32bppBGR);
+        if (source) {
+            if (UniqueBitmap dib = CopyIntoDib(source.Get(), width, height)) return dib;
+        }
+        // A scaler that cannot take this pixel format as it is gets it converted first.
+    }
+    ComPtr<IWICBitmapSource> source = To32Bit(factory_.Get(), reduced.Get(), GUID_WICPixelFormat32bppPBGRA);
     if (!source) return {};
     source = ScaleTo(factory_.Get(), source.Get(), width, height);
     if (!source) return {};
