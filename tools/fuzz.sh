@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Fuzzes the portable core with libFuzzer (clang, address and undefined
 # behaviour sanitizers): the switch parser, the registry value decoding, the
-# copyright text, the fitting and the movement test.
+# copyright text, the fitting, the movement test and the JPEG EXIF reader.
 #
 #   tools/fuzz.sh --short           about 45 s per target: the test command's run
 #   tools/fuzz.sh [SECONDS]         a longer run, 600 s per target by default
 #   tools/fuzz.sh --only NAME ...   one target (switch, registry_value, copyright,
-#                                   fitting, movement)
+#                                   fitting, movement, exif_orientation)
 #
 # Each target starts from its seeds in tests/fuzz/corpus/<name>/ and keeps
 # what it finds in build/fuzz/corpus/<name>/, so longer runs build on earlier
@@ -18,7 +18,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=600
-targets=(switch registry_value copyright fitting movement)
+targets=(switch registry_value copyright fitting movement exif_orientation)
 while [ $# -gt 0 ]; do
   case "$1" in
   --short) seconds=45 ;;
@@ -43,8 +43,12 @@ for name in "${targets[@]}"; do
   log="$build/logs/$name.log"
   mkdir -p "$corpus" "$artifacts" "$(dirname "$log")"
   status=0
+  seeds=("$root/tests/fuzz/corpus/$name")
+  # Real JPEGs with broken EXIF blocks, when tools/hostile-corpus.sh has fetched them.
+  exif="$root/build/hostile-cache/root/usr/share/gocode/src/github.com/rwcarlsen/goexif"
+  [ "$name" = exif_orientation ] && [ -d "$exif" ] && seeds+=("$exif")
   "$exe" -max_total_time="$seconds" -print_final_stats=1 -timeout=5 -rss_limit_mb=2048 \
-    -max_len=4096 -artifact_prefix="$artifacts/" "$corpus" "$root/tests/fuzz/corpus/$name" \
+    -max_len=4096 -artifact_prefix="$artifacts/" "$corpus" "${seeds[@]}" \
     >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n1)
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n1)
