@@ -1,6 +1,7 @@
 #include "saver/Form1_win.h"
 
 #include "common/AppProperties_win.h"
+#include "saver/LastChance_win.h"
 #include "resource.h"
 #include <windowsx.h>
 
@@ -49,6 +50,8 @@ void Form1::Form_Load() {
     // Only a taskbar with an empty title matches, as the name is "" and not null.
     hTaskbar = ::FindWindowA("Shell_traywnd", "");
     if (hTaskbar) ::SetWindowPos(hTaskbar, nullptr, 0, 0, 0, 0, SWP_HIDEWINDOW);
+    // A fault in the picture pipeline must not leave the desktop without them.
+    InstallLastChance(hwnd(), [](void* self) { static_cast<Form1*>(self)->RestoreDesktop(); }, this);
     MakeTopmost(hwnd());
     Refresh();
     PicNo = 1;
@@ -70,10 +73,15 @@ void Form1::Form_Unload() {
     // Every way out comes here; the desktop is restored once.
     if (unloading_) return;
     unloading_ = true;
+    DisarmLastChance();
+    RestoreDesktop();
+    ::ExitProcess(0);
+}
+
+void Form1::RestoreDesktop() {
     ::ShowCursor(TRUE);
     ::ImmAssociateContext(hwnd(), OldImc);
     if (hTaskbar) ::SetWindowPos(hTaskbar, nullptr, 0, 0, 0, 0, SWP_SHOWWINDOW);
-    ::ExitProcess(0);
 }
 
 void Form1::Form_KeyDown() { Form_Unload(); }

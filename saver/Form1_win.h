@@ -34,6 +34,8 @@ private:
     void Form_Load();
     void Timer1_Timer();
     void Form_Unload();
+    // Pointer, input method and taskbar back as they were.
+    void RestoreDesktop();
     void Form_KeyDown();
     void Form_MouseDown();
     void Form_MouseMove(float X, float Y);

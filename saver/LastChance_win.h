@@ -1,0 +1,19 @@
+#pragma once
+// Last chance to give the desktop back: the slideshow hides the taskbar and
+// the pointer, and a fault that kills the process must not leave them hidden.
+#include <windows.h>
+
+namespace lumora {
+
+using RestoreSteps = void (*)(void* context);
+
+// Runs `restore` once, on the window's thread's input state, when an
+// unhandled fault or std::terminate is about to end the process; the process
+// then ends quietly with the fault's code. `window` is the window whose
+// thread did the hiding. Installing again replaces the steps.
+void InstallLastChance(HWND window, RestoreSteps restore, void* context);
+
+// The steps are done (or no longer needed): a later fault restores nothing.
+void DisarmLastChance();
+
+}  // namespace lumora
