@@ -15,6 +15,7 @@ for preset in native windows-x64 windows-x86; do
 done
 
 passed=0 failed=0
+
 tally() {  # reads ctest's closing line
   local line
   line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n 1)
@@ -25,6 +26,14 @@ tally() {  # reads ctest's closing line
   passed=$((passed + total - fail))
   failed=$((failed + fail))
 }
+
+# Broken and extreme pictures from public test suites, for the robustness test.
+if tools/hostile-corpus.sh build/hostile-corpus >build/hostile-corpus.log 2>&1; then
+  export LUMORA_HOSTILE_CORPUS="$PWD/build/hostile-corpus"
+else
+  echo "gathering the hostile-picture corpus failed:"; tail -n 20 build/hostile-corpus.log
+  failed=$((failed + 1))
+fi
 
 log=$(mktemp)
 for preset in native windows-x86 windows-x64; do
