@@ -1,8 +1,13 @@
 #include "saver/PictureLoader_win.h"
 
+#include "saver/Orientation.h"
+
+#include <propidl.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <limits>
+#include <vector>
 
 using Microsoft::WRL::ComPtr;
 
@@ -115,10 +120,9 @@ ComPtr<IWICBitmapSource> ScaleTo(IWICImagingFactory* factory, IWICBitmapSource* 
     return scaler;
 }
 
-// Step: pull the pixels into a DIB section of exactly width x height.
-UniqueBitmap CopyIntoDib(IWICBitmapSource* source, UINT width, UINT height) {
-    const auto layout = Bgr32Layout(width, height);
-    if (!layout || width > static_cast<UINT>(std::numeric_limits<LONG>::max()) ||
+// A top-down 32-bit DIB section of exactly width x height, and its bits.
+UniqueBitmap NewDib(UINT width, UINT height, BYTE** bitsOut) {
+    if (!Bgr32Layout(width, height) || width > static_cast<UINT>(std::numeric_limits<LONG>::max()) ||
         height > static_cast<UINT>(std::numeric_limits<LONG>::max()))
         return {};
     BITMAPINFO info{};
@@ -131,16 +135,146 @@ UniqueBitmap CopyIntoDib(IWICBitmapSource* source, UINT width, UINT height) {
     void* bits = nullptr;
     UniqueBitmap dib(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!dib || !bits) return {};
+    *bitsOut = static_cast<BYTE*>(bits);
+    return dib;
+}
+
+// Step: pull the pixels into a DIB section of exactly width x height.
+UniqueBitmap CopyIntoDib(IWICBitmapSource* source, UINT width, UINT height) {
+    BYTE* out = nullptr;
+    UniqueBitmap dib = NewDib(width, height, &out);
+    if (!dib) return {};
+    const UINT stride = width * 4;
     // In bands, so a scaler that buffers the source rows behind the rows
     // asked for (Wine's does) holds a band's worth, not the whole picture.
-    auto* out = static_cast<BYTE*>(bits);
     for (UINT y = 0; y < height; y += kBandRows) {
         const UINT rows = std::min(kBandRows, height - y);
         const WICRect band{0, static_cast<INT>(y), static_cast<INT>(width), static_cast<INT>(rows)};
-        if (FAILED(source->CopyPixels(&band, layout->stride, layout->stride * rows, out + std::size_t{y} * layout->stride)))
-            return {};
+        if (FAILED(source->CopyPixels(&band, stride, stride * rows, out + std::size_t{y} * stride))) return {};
     }
     return dib;
+}
+
+// Step: the picture's pixels held in memory, at the fitted size only, for
+// steps that read them out of order. Filled in bands, like the DIB.
+ComPtr<IWICBitmap> Materialise(IWICImagingFactory* factory, IWICBitmapSource* source, UINT width, UINT height) {
+    const auto layout = Bgr32Layout(width, height);
+    WICPixelFormatGUID format{};
+    ComPtr<IWICBitmap> bitmap;
+    if (!layout || FAILED(source->GetPixelFormat(&format)) ||
+        FAILED(factory->CreateBitmap(width, height, format, WICBitmapCacheOnLoad, &bitmap)))
+        return nullptr;
+    ComPtr<IWICBitmapLock> lock;
+    WICRect all{0, 0, static_cast<INT>(width), static_cast<INT>(height)};
+    UINT stride = 0, size = 0;
+    BYTE* bits = nullptr;
+    if (FAILED(bitmap->Lock(&all, WICBitmapLockWrite, &lock)) || FAILED(lock->GetStride(&stride)) ||
+        FAILED(lock->GetDataPointer(&size, &bits)) || stride < layout->stride || std::uint64_t{stride} * height > size)
+        return nullptr;
+    for (UINT y = 0; y < height; y += kBandRows) {
+        const UINT rows = std::min(kBandRows, height - y);
+        const WICRect band{0, static_cast<INT>(y), static_cast<INT>(width), static_cast<INT>(rows)};
+        if (FAILED(source->CopyPixels(&band, stride, stride * rows, bits + std::size_t{y} * stride))) return nullptr;
+    }
+    return bitmap;
+}
+
+// Step: turn, then mirror, with the imaging component's flip-rotator, one
+// step at a time so that each has its documented meaning.
+ComPtr<IWICBitmapSource> TurnUpright(IWICImagingFactory* factory, IWICBitmapSource* still, OrientationSteps steps) {
+    ComPtr<IWICBitmapSource> result(still);
+    static constexpr WICBitmapTransformOptions kTurns[] = {WICBitmapTransformRotate0, WICBitmapTransformRotate90,
+                                                           WICBitmapTransformRotate180, WICBitmapTransformRotate270};
+    const int turns = steps.quarterTurnsClockwise & 3;
+    for (const auto& [wanted, option] : {std::pair{turns != 0, kTurns[turns]},
+                                        std::pair{steps.mirrorAfterTurning, WICBitmapTransformFlipHorizontal}}) {
+        if (!wanted) continue;
+        ComPtr<IWICBitmapFlipRotator> rotator;
+        if (FAILED(factory->CreateBitmapFlipRotator(&rotator)) || FAILED(rotator->Initialize(result.Get(), option)))
+            return nullptr;
+        result = rotator;
+    }
+    return result;
+}
+
+// The same turn done by hand from the pixels in memory, for an imaging
+// component whose flip-rotator cannot turn or mirror (Wine's only flips top
+// to bottom).
+UniqueBitmap TurnIntoDibByHand(IWICBitmap* still, OrientationSteps steps, UINT width, UINT height) {
+    UINT w = 0, h = 0;
+    if (FAILED(still->GetSize(&w, &h)) || std::uint64_t{w} * h != std::uint64_t{width} * height) return {};
+    ComPtr<IWICBitmapLock> lock;
+    WICRect all{0, 0, static_cast<INT>(w), static_cast<INT>(h)};
+    UINT stride = 0, size = 0;
+    BYTE* in = nullptr;
+    if (FAILED(still->Lock(&all, WICBitmapLockRead, &lock)) || FAILED(lock->GetStride(&stride)) ||
+        FAILED(lock->GetDataPointer(&size, &in)) || stride < w * 4 || std::uint64_t{stride} * h > size)
+        return {};
+    BYTE* out = nullptr;
+    UniqueBitmap dib = NewDib(width, height, &out);
+    if (!dib) return {};
+    auto* pixels = reinterpret_cast<std::uint32_t*>(out);
+    for (UINT y = 0; y < h; ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(in + std::size_t{y} * stride);
+        for (UINT x = 0; x < w; ++x) {
+            const PixelPoint p = PresentedPosition(steps, w, h, {x, y});
+            if (p.x < 0 || p.y < 0 || p.x >= width || p.y >= height) return {};
+            pixels[static_cast<std::size_t>(p.y) * width + static_cast<std::size_t>(p.x)] = row[x];
+        }
+    }
+    return dib;
+}
+
+// The whole file, or its first `limit` bytes.
+std::vector<std::uint8_t> FileStart(const std::wstring& path, DWORD limit) {
+    using UniqueFile = UniqueHandle<HANDLE, CloseKernelHandle, -1>;
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::vector<std::uint8_t> bytes;
+    if (!file) return bytes;
+    bytes.resize(limit);
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), bytes.data(), limit, &read, nullptr)) read = 0;
+    bytes.resize(read);
+    return bytes;
+}
+
+// A whole-number metadata value, whatever integer type the reader gives it.
+std::optional<std::int64_t> MetadataInteger(IWICMetadataQueryReader* reader, const wchar_t* query) {
+    PROPVARIANT value;
+    ::PropVariantInit(&value);
+    if (FAILED(reader->GetMetadataByName(query, &value))) return std::nullopt;
+    std::optional<std::int64_t> result;
+    switch (value.vt) {
+    case VT_UI1: result = value.bVal; break;
+    case VT_UI2: result = value.uiVal; break;
+    case VT_UI4: result = value.ulVal; break;
+    case VT_I2: result = value.iVal; break;
+    case VT_I4: result = value.lVal; break;
+    default: break;
+    }
+    ::PropVariantClear(&value);
+    return result;
+}
+
+// The picture's EXIF orientation; anything missing or unreadable means as stored.
+int ReadOrientation(IWICBitmapDecoder* decoder, IWICBitmapFrameDecode* frame, const std::wstring& path) {
+    GUID container{};
+    if (FAILED(decoder->GetContainerFormat(&container))) return 1;
+    const bool jpeg = container == GUID_ContainerFormatJpeg;
+    if (!jpeg && container != GUID_ContainerFormatTiff) return 1;
+    ComPtr<IWICMetadataQueryReader> reader;
+    if (SUCCEEDED(frame->GetMetadataQueryReader(&reader))) {
+        if (const auto tag = MetadataInteger(reader.Get(), jpeg ? L"/app1/ifd/{ushort=274}" : L"/ifd/{ushort=274}"))
+            return NormalisedOrientation(*tag);
+    }
+    if (!jpeg) return 1;
+    // Some JPEG decoders expose no APP1 metadata at all (Wine's answers
+    // WINCODEC_ERR_PROPERTYNOTFOUND): read the EXIF block from the file's
+    // first 64 KiB, where it must sit, ourselves.
+    const auto start = FileStart(path, 64 * 1024);
+    const auto tag = JpegExifOrientation(start.data(), start.size());
+    return NormalisedOrientation(tag ? std::optional<std::int64_t>(*tag) : std::nullopt);
 }
 
 }  // namespace
@@ -157,32 +291,51 @@ std::optional<PictureSource> PictureLoader::Open(const std::wstring& path) const
                                                    WICDecodeMetadataCacheOnDemand, &p.decoder)))
         return std::nullopt;
     if (FAILED(p.decoder->GetFrame(0, &p.frame))) return std::nullopt;
-    if (FAILED(p.frame->GetSize(&p.width, &p.height))) return std::nullopt;
-    if (std::uint64_t{p.width} * p.height > kMaxPicturePixels) return std::nullopt;
+    if (FAILED(p.frame->GetSize(&p.storedWidth, &p.storedHeight))) return std::nullopt;
+    if (std::uint64_t{p.storedWidth} * p.storedHeight > kMaxPicturePixels) return std::nullopt;
+    p.orientation = ReadOrientation(p.decoder.Get(), p.frame.Get(), path);
+    const bool swap = SwapsSides(p.orientation);
+    p.width = swap ? p.storedHeight : p.storedWidth;
+    p.height = swap ? p.storedWidth : p.storedHeight;
     return p;
 }
 
 UniqueBitmap PictureLoader::Decode(const PictureSource& p, UINT width, UINT height) const {
     if (!factory_ || !p.frame) return {};
+    // Everything up to the DIB works on the picture as stored; it is turned
+    // upright only once scaled, so a large photo is never turned at full size.
+    const bool swap = SwapsSides(p.orientation);
+    const UINT storedW = swap ? height : width, storedH = swap ? width : height;
+    const auto present = [&](IWICBitmapSource* scaled) -> UniqueBitmap {
+        if (p.orientation == 1) return CopyIntoDib(scaled, width, height);
+        const ComPtr<IWICBitmap> still = Materialise(factory_.Get(), scaled, storedW, storedH);
+        if (!still) return {};
+        const OrientationSteps steps = StepsFor(p.orientation);
+        if (const ComPtr<IWICBitmapSource> upright = TurnUpright(factory_.Get(), still.Get(), steps)) {
+            if (UniqueBitmap dib = CopyIntoDib(upright.Get(), width, height)) return dib;
+        }
+        return TurnIntoDibByHand(still.Get(), steps, width, height);
+    };
+
     ComPtr<IWICBitmapSource> reduced =
-        ReduceWhileDecoding(factory_.Get(), p.frame.Get(), p.width, p.height, width, height);
+        ReduceWhileDecoding(factory_.Get(), p.frame.Get(), p.storedWidth, p.storedHeight, storedW, storedH);
     if (!reduced) return {};
     // An opaque picture is scaled first and converted after, so only the
     // fitted size is ever converted and no full-size copy exists. With alpha,
     // premultiplying must come before any interpolation.
     if (!MayBeTransparent(factory_.Get(), reduced.Get())) {
-        ComPtr<IWICBitmapSource> source = ScaleTo(factory_.Get(), reduced.Get(), width, height);
+        ComPtr<IWICBitmapSource> source = ScaleTo(factory_.Get(), reduced.Get(), storedW, storedH);
         if (source) source = To32Bit(factory_.Get(), source.Get(), GUID_WICPixelFormat32bppBGR);
         if (source) {
-            if (UniqueBitmap dib = CopyIntoDib(source.Get(), width, height)) return dib;
+            if (UniqueBitmap dib = present(source.Get())) return dib;
         }
         // A scaler that cannot take this pixel format as it is gets it converted first.
     }
     ComPtr<IWICBitmapSource> source = To32Bit(factory_.Get(), reduced.Get(), GUID_WICPixelFormat32bppPBGRA);
     if (!source) return {};
-    source = ScaleTo(factory_.Get(), source.Get(), width, height);
+    source = ScaleTo(factory_.Get(), source.Get(), storedW, storedH);
     if (!source) return {};
-    return CopyIntoDib(source.Get(), width, height);
+    return present(source.Get());
 }
 
 }  // namespace lumora

@@ -22,8 +22,11 @@ inline constexpr std::uint64_t kMaxPicturePixels = 250'000'000;
 struct PictureSource {
     Microsoft::WRL::ComPtr<IWICBitmapDecoder> decoder;
     Microsoft::WRL::ComPtr<IWICBitmapFrameDecode> frame;
-    UINT width = 0;  // natural size, in pixels
+    UINT width = 0;  // natural size as presented (upright), in pixels
     UINT height = 0;
+    UINT storedWidth = 0;  // as the pixels are stored in the file
+    UINT storedHeight = 0;
+    int orientation = 1;  // EXIF orientation, 1..8
 };
 
 class PictureLoader {
@@ -32,11 +35,11 @@ public:
     bool Init();
 
     // Opens the file, recognising the format from its content whatever its
-    // name, and reads the natural size of its first frame.
+    // name, and reads the natural size of its first frame and its orientation.
     std::optional<PictureSource> Open(const std::wstring& path) const;
 
-    // Decodes `source` scaled to width x height into a new top-down 32-bit
-    // DIB section; transparent parts come out over black.
+    // Decodes `source` scaled to width x height (presented, upright) into a
+    // new top-down 32-bit DIB section; transparent parts come out over black.
     UniqueBitmap Decode(const PictureSource& source, UINT width, UINT height) const;
 
 private:
