@@ -3,7 +3,7 @@
 # behaviour sanitizers): the switch parser, the registry value decoding, the
 # copyright text, the fitting, the movement test and the JPEG EXIF reader.
 #
-#   tools/fuzz.sh --short           about 45 s per target: the test command's run
+#   tools/fuzz.sh --short           about 30 s per target: the test command's run
 #   tools/fuzz.sh [SECONDS]         a longer run, 600 s per target by default
 #   tools/fuzz.sh --only NAME ...   one target (switch, registry_value, copyright,
 #                                   fitting, movement, exif_orientation)
@@ -21,7 +21,7 @@ seconds=600
 targets=(switch registry_value copyright fitting movement exif_orientation)
 while [ $# -gt 0 ]; do
   case "$1" in
-  --short) seconds=45 ;;
+  --short) seconds=30 ;;
   --only) targets=("$2"); shift ;;
   [0-9]*) seconds=$1 ;;
   *) echo "usage: $0 [--short | SECONDS] [--only NAME]" >&2; exit 2 ;;
