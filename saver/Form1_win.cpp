@@ -37,6 +37,7 @@ bool Form1::Load() {
 void Form1::Show() {
     ::ShowWindow(hwnd(), SW_SHOW);
     ::ShowWindow(hwnd(), SW_SHOWMAXIMIZED);
+    for (const auto& cover : covers_) cover->Show();
 }
 
 void Form1::Form_Load() {
@@ -53,6 +54,8 @@ void Form1::Form_Load() {
     // A fault in the picture pipeline must not leave the desktop without them.
     InstallLastChance(hwnd(), [](void* self) { static_cast<Form1*>(self)->RestoreDesktop(); }, this);
     MakeTopmost(hwnd());
+    // The slideshow stays on the main monitor; every other one just goes dark.
+    covers_ = CoverOtherMonitors({0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)}, hwnd());
     Refresh();
     PicNo = 1;
     PicMax = kPicMax;
@@ -63,6 +66,7 @@ void Form1::Form_Load() {
 
 void Form1::Timer1_Timer() {
     MakeTopmost(hwnd());
+    for (const auto& cover : covers_) cover->MakeTopmost();
     ::SetFocus(hwnd());
     // Without the focus keys would not reach us; try again at the next tick.
     if (::GetFocus() != hwnd()) return;

@@ -2,6 +2,7 @@
 #include "common/UniqueHandle_win.h"
 #include "common/Window_win.h"
 #include "saver/Fitting.h"
+#include "saver/MonitorCover_win.h"
 #include "saver/MovementTest.h"
 #include "saver/PictureCycle.h"
 #include "saver/PictureLoader_win.h"
@@ -9,6 +10,8 @@
 #include <imm.h>
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace lumora {
 
@@ -46,6 +49,7 @@ private:
     void Paint();
 
     PictureBox Image1;
+    std::vector<std::unique_ptr<MonitorCover>> covers_;  // the other monitors, kept dark
     PictureLoader loader_;
     PointerReference mouse_;  // FirstMove, MouseX0, MouseY0
     HIMC OldImc = nullptr;

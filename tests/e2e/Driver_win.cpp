@@ -328,10 +328,12 @@ bool TaskbarVisible() {
     return taskbar && ::IsWindowVisible(taskbar);
 }
 
-Image CaptureScreen() {
+namespace {
+
+Image CaptureRect(int left, int top, int width, int height) {
     Image image;
-    image.width = ::GetSystemMetrics(SM_CXSCREEN);
-    image.height = ::GetSystemMetrics(SM_CYSCREEN);
+    image.width = width;
+    image.height = height;
     image.pixels.assign(static_cast<size_t>(image.width) * image.height, 0);
     HDC screen = ::GetDC(nullptr);
     HDC memory = ::CreateCompatibleDC(screen);
@@ -346,7 +348,7 @@ Image CaptureScreen() {
     HBITMAP bitmap = ::CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (bitmap && bits) {
         HGDIOBJ old = ::SelectObject(memory, bitmap);
-        ::BitBlt(memory, 0, 0, image.width, image.height, screen, 0, 0, SRCCOPY);
+        ::BitBlt(memory, 0, 0, image.width, image.height, screen, left, top, SRCCOPY);
         ::GdiFlush();
         const auto* src = static_cast<const std::uint32_t*>(bits);
         for (size_t i = 0; i < image.pixels.size(); ++i) image.pixels[i] = src[i] & 0x00FFFFFFu;
@@ -356,6 +358,15 @@ Image CaptureScreen() {
     ::DeleteDC(memory);
     ::ReleaseDC(nullptr, screen);
     return image;
+}
+
+}  // namespace
+
+Image CaptureScreen() { return CaptureRect(0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)); }
+
+Image CaptureVirtualScreen() {
+    return CaptureRect(::GetSystemMetrics(SM_XVIRTUALSCREEN), ::GetSystemMetrics(SM_YVIRTUALSCREEN),
+                       ::GetSystemMetrics(SM_CXVIRTUALSCREEN), ::GetSystemMetrics(SM_CYVIRTUALSCREEN));
 }
 
 bool Image::Save(const std::wstring& path) const {

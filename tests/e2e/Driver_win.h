@@ -100,6 +100,9 @@ struct Image {
 };
 
 Image CaptureScreen();
+// Every monitor at once: pixel (0, 0) is the virtual screen's top-left corner,
+// at (SM_XVIRTUALSCREEN, SM_YVIRTUALSCREEN) in screen coordinates.
+Image CaptureVirtualScreen();
 // True when the colours differ by at most `tolerance` in each channel.
 bool NearColour(std::uint32_t a, std::uint32_t b, int tolerance = 8);
 

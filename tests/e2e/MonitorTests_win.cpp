@@ -1,0 +1,178 @@
+// Several monitors: the slideshow stays on the main one and every other
+// monitor gets a black cover that ends the show on input just as the
+// slideshow window does. Runs on two monitors side by side (see CMakeLists).
+#include "saver/PictureCycle.h"
+#include "tests/e2e/Driver_win.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace lumora::e2e {
+namespace {
+
+constexpr UINT_PTR kTimer1Id = 1;
+
+std::wstring PictureName(int n) { return PictureFileName(L"", static_cast<std::int16_t>(n)).substr(1); }
+
+std::vector<RECT> Monitors() {
+    std::vector<RECT> found;
+    ::EnumDisplayMonitors(
+        nullptr, nullptr,
+        [](HMONITOR monitor, HDC, LPRECT, LPARAM lp) -> BOOL {
+            MONITORINFO info{};
+            info.cbSize = sizeof(info);
+            if (::GetMonitorInfoW(monitor, &info) && !(info.dwFlags & MONITORINFOF_PRIMARY))
+                reinterpret_cast<std::vector<RECT>*>(lp)->push_back(info.rcMonitor);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;  // the monitors besides the main one
+}
+
+struct Show {
+    Process process;
+    HWND form = nullptr;
+    HWND cover = nullptr;
+};
+
+Show StartShow(const TestFolder& folder) {
+    Show s;
+    s.process = Process::Start(folder.scr(), L"/s");
+    s.form = WaitForWindow(s.process.pid(), L"Form1", 10000);
+    WaitUntil(
+        [&] {
+            for (HWND hwnd : TopWindowsOf(s.process.pid()))
+                if (hwnd != s.form) s.cover = hwnd;
+            return s.cover != nullptr;
+        },
+        5000);
+    return s;
+}
+
+void ExpectEnded(const Show& s, const char* how) {
+    EXPECT_TRUE(s.process.WaitExit(5000)) << how << ": still running";
+    EXPECT_EQ(s.process.ExitCode().value_or(1234), 0u) << how;
+}
+
+// Sent synchronously: the saver has handled it when this returns.
+void MoveOver(HWND hwnd, int x, int y) {
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000, &ignored);
+}
+
+class Monitor : public ::testing::Test {
+protected:
+    void SetUp() override {
+        others_ = Monitors();
+        if (others_.size() != 1) GTEST_SKIP() << "needs exactly two monitors, has " << others_.size() + 1;
+        for (int n = 1; n <= 2; ++n)
+            ASSERT_TRUE(WritePicture(folder_.file(PictureName(n)), PictureFormat::Png, 200, 100, 0x20C040));
+    }
+    TestFolder folder_{L"monitors"};
+    std::vector<RECT> others_;
+};
+
+TEST_F(Monitor, SecondMonitorGetsABlackTopmostCoverAndTheSlideshowStaysOnTheMain) {
+    Show s = StartShow(folder_);
+    ASSERT_NE(s.form, nullptr);
+    ASSERT_NE(s.cover, nullptr) << "no second window over the second monitor";
+    EXPECT_EQ(TopWindowsOf(s.process.pid()).size(), 2u) << "one cover per other monitor, nothing more";
+
+    RECT form{}, cover{};
+    ::GetWindowRect(s.form, &form);
+    ::GetWindowRect(s.cover, &cover);
+    EXPECT_EQ(form.left, 0);
+    EXPECT_EQ(form.top, 0);
+    EXPECT_EQ(form.right, ::GetSystemMetrics(SM_CXSCREEN));
+    EXPECT_EQ(form.bottom, ::GetSystemMetrics(SM_CYSCREEN));
+    const RECT& second = others_[0];
+    EXPECT_EQ(cover.left, second.left);
+    EXPECT_EQ(cover.top, second.top);
+    EXPECT_EQ(cover.right, second.right);
+    EXPECT_EQ(cover.bottom, second.bottom);
+
+    const LONG_PTR style = ::GetWindowLongPtrW(s.cover, GWL_STYLE);
+    const LONG_PTR exStyle = ::GetWindowLongPtrW(s.cover, GWL_EXSTYLE);
+    EXPECT_FALSE(style & (WS_CAPTION | WS_THICKFRAME));
+    EXPECT_TRUE(exStyle & WS_EX_TOPMOST);
+    EXPECT_TRUE(exStyle & WS_EX_TOOLWINDOW) << "a tool window has no taskbar button";
+    EXPECT_FALSE(exStyle & WS_EX_APPWINDOW);
+    EXPECT_EQ(::GetWindow(s.cover, GW_OWNER), nullptr);
+    EXPECT_EQ(::WindowFromPoint({(second.left + second.right) / 2, (second.top + second.bottom) / 2}), s.cover);
+
+    // A forced tick keeps both on top.
+    ::SendMessageW(s.form, WM_TIMER, kTimer1Id, 0);
+    EXPECT_TRUE(::GetWindowLongPtrW(s.cover, GWL_EXSTYLE) & WS_EX_TOPMOST);
+
+    // Black across the second monitor; the picture on the main one.
+    Image shot;
+    const int ox = ::GetSystemMetrics(SM_XVIRTUALSCREEN), oy = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const auto blackOnSecond = [&] {
+        for (LONG y = second.top; y < second.bottom; y += 7)
+            for (LONG x = second.left; x < second.right; x += 7)
+                if (!NearColour(shot.At(x - ox, y - oy), 0x000000, 8)) return false;
+        return true;
+    };
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            shot = CaptureVirtualScreen();
+            return blackOnSecond();
+        },
+        2000, 100));
+    EXPECT_TRUE(NearColour(shot.At(form.right / 2 - ox, form.bottom / 2 - oy), 0x20C040))
+        << "the picture on the main monitor";
+    shot.Save(OutDir() + L"\\monitors-two.png");
+
+    ::PostMessageW(s.form, WM_CLOSE, 0, 0);
+    ExpectEnded(s, "WM_CLOSE");
+}
+
+TEST_F(Monitor, KeysAndButtonsOnTheCoverEndTheShow) {
+    const struct {
+        const char* name;
+        UINT msg;
+        WPARAM wp;
+    } inputs[] = {
+        {"key", WM_KEYDOWN, 'A'},
+        {"system key", WM_SYSKEYDOWN, VK_MENU},
+        {"left button", WM_LBUTTONDOWN, MK_LBUTTON},
+        {"right button", WM_RBUTTONDOWN, MK_RBUTTON},
+    };
+    for (const auto& input : inputs) {
+        SCOPED_TRACE(input.name);
+        Show s = StartShow(folder_);
+        ASSERT_NE(s.cover, nullptr);
+        ::Sleep(150);
+        ASSERT_TRUE(s.process.Running());
+        ::PostMessageW(s.cover, input.msg, input.wp, MAKELPARAM(20, 20));
+        ExpectEnded(s, input.name);
+    }
+}
+
+TEST_F(Monitor, MovementOnTheCoverIsMeasuredInTheSlideshowsFrame) {
+    Show s = StartShow(folder_);
+    ASSERT_NE(s.form, nullptr);
+    ASSERT_NE(s.cover, nullptr);
+    ::SetForegroundWindow(s.form);
+    ::Sleep(150);  // the movement reported as the windows appeared has come
+    // A picture change arms the first-move capture: the next movement, on
+    // the cover, records the reference.
+    ::SendMessageW(s.form, WM_TIMER, kTimer1Id, 0);
+    MoveOver(s.cover, 100, 100);
+    for (const POINT p : {POINT{103, 103}, POINT{95, 95}, POINT{400, 102}, POINT{102, 400}}) {
+        MoveOver(s.cover, p.x, p.y);
+        ASSERT_TRUE(s.process.Running()) << "ended by a move to " << p.x << "," << p.y << " on the cover";
+    }
+    // Back on the slideshow window at the same screen point: still close to the reference.
+    RECT cover{};
+    ::GetWindowRect(s.cover, &cover);
+    MoveOver(s.form, cover.left + 104, cover.top + 104);
+    ASSERT_TRUE(s.process.Running()) << "the cover's and the slideshow's positions are not in one frame";
+    MoveOver(s.cover, 160, 160);
+    ExpectEnded(s, "large movement on the cover");
+}
+
+}  // namespace
+}  // namespace lumora::e2e
