@@ -135,4 +135,27 @@ void UpdateDefaultButton(HWND window, int fallbackId) {
     }
 }
 
+std::optional<LRESULT> DialogFocus::Handle(HWND window, UINT msg, WPARAM wp) {
+    switch (msg) {
+    case WM_COMMAND:
+        if (HIWORD(wp) != BN_SETFOCUS && HIWORD(wp) != BN_KILLFOCUS) return std::nullopt;
+        UpdateDefaultButton(window, fallbackId_);
+        return 0;
+    case DM_GETDEFID:
+        return MAKELRESULT(DefaultButtonId(window, fallbackId_), DC_HASDEFID);
+    case WM_ACTIVATE:
+        if (LOWORD(wp) == WA_INACTIVE) {
+            HWND focus = ::GetFocus();
+            if (focus && ::IsChild(window, focus)) lastFocus_ = focus;
+        } else if (lastFocus_ && !::IsIconic(window)) {
+            ::SetFocus(lastFocus_);
+        }
+        return 0;
+    case WM_SETFOCUS:
+        if (lastFocus_) ::SetFocus(lastFocus_);
+        return 0;
+    }
+    return std::nullopt;
+}
+
 }  // namespace lumora

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <span>
 
 namespace lumora {
@@ -52,5 +53,21 @@ void CenterWindow(HWND hwnd, HWND over);
 int DefaultButtonId(HWND window, int fallbackId);
 // Gives the default-button frame to the button DefaultButtonId names.
 void UpdateDefaultButton(HWND window, int fallbackId);
+
+// The focus side of a dialog for a plain window: the default push button
+// follows the focus, and the focus goes back where it was when the window is
+// activated again.
+class DialogFocus {
+public:
+    explicit DialogFocus(int fallbackId) : fallbackId_(fallbackId) {}
+    void Remember(HWND control) { lastFocus_ = control; }
+    // Handles DM_GETDEFID, WM_ACTIVATE, WM_SETFOCUS and the push buttons'
+    // focus notifications; empty for every other message.
+    std::optional<LRESULT> Handle(HWND window, UINT msg, WPARAM wp);
+
+private:
+    int fallbackId_;
+    HWND lastFocus_ = nullptr;
+};
 
 }  // namespace lumora

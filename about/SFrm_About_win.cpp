@@ -97,7 +97,7 @@ bool SFrm_About::Load(HWND owner) {
     lblVersion_ = CreateChild(self, L"STATIC", L"ﾊﾞｰｼﾞｮﾝ", SS_LEFT | SS_NOPREFIX, kLblVersion);
     lblCompanyName_ = CreateChild(self, L"STATIC", L"", SS_LEFT | SS_NOPREFIX, kLblCompanyName);
     lblLegalCopyright_ = CreateChild(self, L"STATIC", L"", SS_LEFT | SS_NOPREFIX, kLblLegalCopyright);
-    lastFocus_ = cmdOK_;
+    focus_.Remember(cmdOK_);
 
     Layout(DpiOf(self));
     return true;
@@ -169,6 +169,7 @@ void SFrm_About::PaintLines(HDC dc) {
 }
 
 LRESULT SFrm_About::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    if (const auto handled = focus_.Handle(hwnd(), msg, wp)) return *handled;
     switch (msg) {
     case WM_COMMAND:
         switch (LOWORD(wp)) {
@@ -178,27 +179,11 @@ LRESULT SFrm_About::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         case kCmdSysInfo:
             if (HIWORD(wp) == BN_CLICKED) cmdSysInfo_Click();
-            if (HIWORD(wp) == BN_SETFOCUS || HIWORD(wp) == BN_KILLFOCUS) UpdateDefaultButton(hwnd(), IDOK);
             return 0;
         }
-        if (HIWORD(wp) == BN_SETFOCUS || HIWORD(wp) == BN_KILLFOCUS) UpdateDefaultButton(hwnd(), IDOK);
         return 0;
-    case DM_GETDEFID:
-        return MAKELRESULT(DefaultButtonId(hwnd(), IDOK), DC_HASDEFID);
     case WM_CLOSE:
         cmdOK_Click();
-        return 0;
-    case WM_ACTIVATE:
-        // Focus goes back where it was, as in a dialog.
-        if (LOWORD(wp) == WA_INACTIVE) {
-            HWND focus = ::GetFocus();
-            if (focus && ::IsChild(hwnd(), focus)) lastFocus_ = focus;
-        } else if (lastFocus_) {
-            ::SetFocus(lastFocus_);
-        }
-        return 0;
-    case WM_SETFOCUS:
-        if (lastFocus_) ::SetFocus(lastFocus_);
         return 0;
     case WM_PAINT: {
         PaintScope paint(hwnd());

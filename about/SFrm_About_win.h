@@ -32,7 +32,7 @@ private:
     HWND cmdOK_ = nullptr;
     HWND cmdSysInfo_ = nullptr;
     HWND lblDisclaimer_ = nullptr;
-    HWND lastFocus_ = nullptr;
+    DialogFocus focus_{IDOK};
     UniqueFont font_;
     UniqueFont titleFont_;
     UniqueIcon icon_;

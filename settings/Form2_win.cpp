@@ -58,7 +58,7 @@ bool Form2::Load() {
     Cmd_OK_ = CreateChild(self, L"BUTTON", L"ＯＫ", WS_TABSTOP | BS_DEFPUSHBUTTON | BS_NOTIFY, IDOK);
     Cmd_Cancel_ = CreateChild(self, L"BUTTON", L"キャンセル", WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, IDCANCEL);
     Label1_ = CreateChild(self, L"STATIC", L"設定項目はございません。", SS_LEFT | SS_NOPREFIX, kLabel1Id);
-    lastFocus_ = Cmd_OK_;
+    focus_.Remember(Cmd_OK_);
 
     Layout(DpiOf(self));
     Form_Load();
@@ -109,6 +109,7 @@ void Form2::Layout(UINT dpi) {
 }
 
 LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    if (const auto handled = focus_.Handle(hwnd(), msg, wp)) return *handled;
     switch (msg) {
     case WM_COMMAND:
         // Menu choices come with no control handle; IsDialogMessage sends
@@ -125,21 +126,6 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             Cmd_Cancel_Click();
             return 0;
         }
-        if (HIWORD(wp) == BN_SETFOCUS || HIWORD(wp) == BN_KILLFOCUS) UpdateDefaultButton(hwnd(), IDOK);
-        return 0;
-    case DM_GETDEFID:
-        return MAKELRESULT(DefaultButtonId(hwnd(), IDOK), DC_HASDEFID);
-    case WM_ACTIVATE:
-        // Focus goes back where it was, as in a dialog.
-        if (LOWORD(wp) == WA_INACTIVE) {
-            HWND focus = ::GetFocus();
-            if (focus && ::IsChild(hwnd(), focus)) lastFocus_ = focus;
-        } else if (lastFocus_ && !::IsIconic(hwnd())) {
-            ::SetFocus(lastFocus_);
-        }
-        return 0;
-    case WM_SETFOCUS:
-        if (lastFocus_) ::SetFocus(lastFocus_);
         return 0;
     case WM_CLOSE:
         // The About box is modal: its owner does not go away under it.

@@ -1,4 +1,5 @@
 #pragma once
+#include "about/DialogLayout_win.h"
 #include "common/UniqueHandle_win.h"
 #include "common/Window_win.h"
 
@@ -25,7 +26,7 @@ private:
     HWND Label1_ = nullptr;
     HWND Cmd_OK_ = nullptr;
     HWND Cmd_Cancel_ = nullptr;
-    HWND lastFocus_ = nullptr;
+    DialogFocus focus_{IDOK};
     UniqueFont font_;
     UniqueIcon bigIcon_;
     UniqueIcon smallIcon_;
