@@ -301,24 +301,32 @@ void PressKeys(std::initializer_list<WORD> keys) {
     for (auto it = std::rbegin(keys); it != std::rend(keys); ++it) SendKey(*it, true);
 }
 
-void MoveMouse(int x, int y) {
+namespace {
+
+// Absolute coordinates run 0..65535 across the primary screen.
+INPUT MouseAt(int x, int y, DWORD flags) {
     const int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN);
     INPUT in{};
     in.type = INPUT_MOUSE;
-    // Absolute coordinates run 0..65535 across the primary screen.
     in.mi.dx = static_cast<LONG>((x * 65536LL + w / 2) / w);
     in.mi.dy = static_cast<LONG>((y * 65536LL + h / 2) / h);
-    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    in.mi.dwFlags = flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    return in;
+}
+
+}  // namespace
+
+void MoveMouse(int x, int y) {
+    INPUT in = MouseAt(x, y, 0);
     ::SendInput(1, &in, sizeof(in));
 }
 
 void Click(int x, int y, bool right) {
-    MoveMouse(x, y);
-    INPUT in[2]{};
-    in[0].type = in[1].type = INPUT_MOUSE;
-    in[0].mi.dwFlags = right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
-    in[1].mi.dwFlags = right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
-    ::SendInput(2, in, sizeof(INPUT));
+    // One batch, every event at the same place: Wine under Xvfb may move its
+    // pointer back between separate calls.
+    INPUT in[3] = {MouseAt(x, y, 0), MouseAt(x, y, right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN),
+                   MouseAt(x, y, right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP)};
+    ::SendInput(3, in, sizeof(INPUT));
 }
 
 HWND Taskbar() { return ::FindWindowW(L"Shell_TrayWnd", nullptr); }
