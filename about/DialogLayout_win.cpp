@@ -135,6 +135,12 @@ void UpdateDefaultButton(HWND window, int fallbackId) {
     }
 }
 
+UINT FollowDpiChange(HWND hwnd, WPARAM wp, LPARAM lp) {
+    const auto* suggested = reinterpret_cast<const RECT*>(lp);
+    ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    return LOWORD(wp);
+}
+
 std::optional<LRESULT> DialogFocus::Handle(HWND window, UINT msg, WPARAM wp) {
     switch (msg) {
     case WM_COMMAND:

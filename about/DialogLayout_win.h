@@ -44,6 +44,9 @@ void SetFontOf(std::span<const ControlPlace> places, HFONT font);
 // size in pixels (menu bar and borders at their actual sizes).
 void SizeForClient(HWND hwnd, int clientWidth, int clientHeight);
 
+// Moves the window to where WM_DPICHANGED suggests; returns the new DPI.
+UINT FollowDpiChange(HWND hwnd, WPARAM wp, LPARAM lp);
+
 // Centres the window over `over`'s window rectangle, or on its monitor's work
 // area when `over` is null, and keeps it inside that work area.
 void CenterWindow(HWND hwnd, HWND over);

@@ -190,13 +190,9 @@ LRESULT SFrm_About::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         PaintLines(paint.dc());
         return 0;
     }
-    case WM_DPICHANGED: {
-        const auto* suggested = reinterpret_cast<const RECT*>(lp);
-        ::SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, 0, 0,
-                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-        Layout(LOWORD(wp));
+    case WM_DPICHANGED:
+        Layout(FollowDpiChange(hwnd(), wp, lp));
         return 0;
-    }
     }
     return Window::HandleMessage(msg, wp, lp);
 }

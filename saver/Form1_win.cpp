@@ -1,8 +1,10 @@
 #include "saver/Form1_win.h"
 
 #include "common/AppProperties_win.h"
-#include "saver/LastChance_win.h"
 #include "resource.h"
+#include "saver/InputMessages_win.h"
+#include "saver/LastChance_win.h"
+
 #include <windowsx.h>
 
 namespace lumora {
@@ -155,6 +157,10 @@ void Form1::Paint() {
 }
 
 LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    if (IsButtonPress(msg)) {
+        Form_MouseDown();
+        return 0;
+    }
     switch (msg) {
     case WM_TIMER:
         if (wp == kTimer1Id) {
@@ -178,16 +184,6 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:  // Alt and F10 come this way
         Form_KeyDown();
-        return 0;
-    case WM_LBUTTONDOWN:
-    case WM_RBUTTONDOWN:
-    case WM_MBUTTONDOWN:
-    case WM_XBUTTONDOWN:
-    case WM_LBUTTONDBLCLK:
-    case WM_RBUTTONDBLCLK:
-    case WM_MBUTTONDBLCLK:
-    case WM_XBUTTONDBLCLK:
-        Form_MouseDown();
         return 0;
     case WM_MOUSEMOVE:
         Form_MouseMove(static_cast<float>(GET_X_LPARAM(lp)), static_cast<float>(GET_Y_LPARAM(lp)));

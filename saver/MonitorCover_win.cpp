@@ -1,6 +1,7 @@
 #include "saver/MonitorCover_win.h"
 
 #include "common/UniqueHandle_win.h"
+#include "saver/InputMessages_win.h"
 
 #include <windowsx.h>
 
@@ -48,17 +49,11 @@ void MonitorCover::MakeTopmost() {
 }
 
 LRESULT MonitorCover::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    // Presses, keys and the system's requests are the slideshow window's to answer.
+    if (IsButtonPress(msg)) return ::SendMessageW(slideshow_, msg, wp, lp);
     switch (msg) {
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
-    case WM_LBUTTONDOWN:
-    case WM_RBUTTONDOWN:
-    case WM_MBUTTONDOWN:
-    case WM_XBUTTONDOWN:
-    case WM_LBUTTONDBLCLK:
-    case WM_RBUTTONDBLCLK:
-    case WM_MBUTTONDBLCLK:
-    case WM_XBUTTONDBLCLK:
     case WM_CLOSE:
     case WM_QUERYENDSESSION:
     case WM_ENDSESSION:

@@ -131,13 +131,9 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         // The About box is modal: its owner does not go away under it.
         if (aboutOpen_) return 0;
         break;
-    case WM_DPICHANGED: {
-        const auto* suggested = reinterpret_cast<const RECT*>(lp);
-        ::SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, 0, 0,
-                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-        Layout(LOWORD(wp));
+    case WM_DPICHANGED:
+        Layout(FollowDpiChange(hwnd(), wp, lp));
         return 0;
-    }
     case WM_DESTROY:
         // The close box unloads the only window, and with it the process.
         ::PostQuitMessage(0);
