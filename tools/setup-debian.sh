@@ -14,9 +14,13 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+export DEBIAN_FRONTEND=noninteractive
+# The package lists are needed for installing and for the test corpus, which
+# fetches test-suite packages with apt-get download.
+if [ "${#missing[@]}" -gt 0 ] || ! ls /var/lib/apt/lists/*_Packages >/dev/null 2>&1; then
+  apt-get update -qq
+fi
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
