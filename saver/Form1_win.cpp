@@ -39,6 +39,8 @@ bool Form1::Load() {
 void Form1::Show() {
     ::ShowWindow(hwnd(), SW_SHOW);
     ::ShowWindow(hwnd(), SW_SHOWMAXIMIZED);
+    // Keys must reach the slideshow even when another program was in front.
+    ::SetForegroundWindow(hwnd());
     for (const auto& cover : covers_) cover->Show();
 }
 
@@ -69,6 +71,8 @@ void Form1::Form_Load() {
 void Form1::Timer1_Timer() {
     MakeTopmost(hwnd());
     for (const auto& cover : covers_) cover->MakeTopmost();
+    // Focus within our own thread is not enough if another program took the foreground.
+    ::SetForegroundWindow(hwnd());
     ::SetFocus(hwnd());
     // Without the focus keys would not reach us; try again at the next tick.
     if (::GetFocus() != hwnd()) return;
