@@ -390,6 +390,66 @@ bool NearColour(std::uint32_t a, std::uint32_t b, int tolerance) {
     return true;
 }
 
+Image CaptureWindow(HWND hwnd) {
+    RECT r{};
+    ::GetWindowRect(hwnd, &r);
+    const Image shot = CaptureScreen();
+    Image window;
+    for (int y = std::max<LONG>(r.top, 0); y < std::min<LONG>(r.bottom, shot.height); ++y)
+        for (int x = std::max<LONG>(r.left, 0); x < std::min<LONG>(r.right, shot.width); ++x)
+            window.pixels.push_back(shot.At(x, y));
+    window.width = std::min<LONG>(r.right, shot.width) - std::max<LONG>(r.left, 0);
+    window.height = std::min<LONG>(r.bottom, shot.height) - std::max<LONG>(r.top, 0);
+    if (window.width <= 0 || window.height <= 0) return {};
+    return window;
+}
+
+bool TitleBarHasRed(HWND hwnd) {
+    RECT window{};
+    ::GetWindowRect(hwnd, &window);
+    const RECT client = ClientRectOnScreen(hwnd);
+    const Image shot = CaptureScreen();
+    // The icon sits in a square at the caption's left end.
+    for (int y = window.top; y < client.top; ++y)
+        for (int x = window.left; x < window.left + (client.top - window.top); ++x)
+            if (x >= 0 && y >= 0 && x < shot.width && y < shot.height) {
+                const std::uint32_t c = shot.At(x, y);
+                if (((c >> 16) & 0xFF) > 0xB0 && ((c >> 8) & 0xFF) < 0x40 && (c & 0xFF) < 0x40) return true;
+            }
+    return false;
+}
+
+VersionRecord::VersionRecord(const std::wstring& path) {
+    DWORD ignored = 0;
+    block_.resize(::GetFileVersionInfoSizeW(path.c_str(), &ignored));
+    ok_ = !block_.empty() && ::GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block_.size()), block_.data());
+}
+
+const VS_FIXEDFILEINFO* VersionRecord::Fixed() const {
+    void* p = nullptr;
+    UINT len = 0;
+    if (!ok_ || !::VerQueryValueW(block_.data(), L"\\", &p, &len) || len < sizeof(VS_FIXEDFILEINFO)) return nullptr;
+    return static_cast<const VS_FIXEDFILEINFO*>(p);
+}
+
+std::optional<std::wstring> VersionRecord::String(const std::wstring& name) const {
+    void* p = nullptr;
+    UINT len = 0;
+    const std::wstring query = L"\\StringFileInfo\\041104B0\\" + name;
+    if (!ok_ || !::VerQueryValueW(block_.data(), query.c_str(), &p, &len) || !p) return std::nullopt;
+    std::wstring s(static_cast<const wchar_t*>(p), len);
+    while (!s.empty() && s.back() == L'\0') s.pop_back();
+    return s;
+}
+
+std::vector<DWORD> VersionRecord::Translations() const {
+    void* p = nullptr;
+    UINT len = 0;
+    if (!ok_ || !::VerQueryValueW(block_.data(), L"\\VarFileInfo\\Translation", &p, &len) || !p) return {};
+    const auto* words = static_cast<const DWORD*>(p);
+    return std::vector<DWORD>(words, words + len / sizeof(DWORD));
+}
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs) {
     const ULONGLONG end = ::GetTickCount64() + timeoutMs;
     for (;;) {

@@ -106,6 +106,28 @@ Image CaptureVirtualScreen();
 // True when the colours differ by at most `tolerance` in each channel.
 bool NearColour(std::uint32_t a, std::uint32_t b, int tolerance = 8);
 
+// The window as it stands on screen, frame included.
+Image CaptureWindow(HWND hwnd);
+
+// Another process cannot read a window's icon under Wine, but can see it: the
+// application icon has red in it (SAVE on the monitor's screen).
+bool TitleBarHasRed(HWND hwnd);
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs = 50);
+
+// The version record of an executable, as the version API reads it.
+class VersionRecord {
+public:
+    explicit VersionRecord(const std::wstring& path);
+    bool ok() const { return ok_; }
+    const VS_FIXEDFILEINFO* Fixed() const;
+    // A string of the 041104B0 table; empty when the record has no such string.
+    std::optional<std::wstring> String(const std::wstring& name) const;
+    std::vector<DWORD> Translations() const;
+
+private:
+    std::vector<BYTE> block_;
+    bool ok_ = false;
+};
 
 }  // namespace lumora::e2e

@@ -13,45 +13,6 @@
 namespace lumora::e2e {
 namespace {
 
-class VersionRecord {
-public:
-    explicit VersionRecord(const std::wstring& path) {
-        DWORD ignored = 0;
-        const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
-        block_.resize(size);
-        ok_ = size > 0 && ::GetFileVersionInfoW(path.c_str(), 0, size, block_.data());
-    }
-    bool ok() const { return ok_; }
-
-    const VS_FIXEDFILEINFO* Fixed() const {
-        void* p = nullptr;
-        UINT len = 0;
-        return ::VerQueryValueW(block_.data(), L"\\", &p, &len) && len >= sizeof(VS_FIXEDFILEINFO)
-                   ? static_cast<const VS_FIXEDFILEINFO*>(p)
-                   : nullptr;
-    }
-    std::optional<std::wstring> String(const std::wstring& name) const {
-        void* p = nullptr;
-        UINT len = 0;
-        const std::wstring query = L"\\StringFileInfo\\041104B0\\" + name;
-        if (!::VerQueryValueW(block_.data(), query.c_str(), &p, &len) || !p) return std::nullopt;
-        std::wstring s(static_cast<const wchar_t*>(p), len);
-        while (!s.empty() && s.back() == L'\0') s.pop_back();
-        return s;
-    }
-    std::vector<DWORD> Translations() const {
-        void* p = nullptr;
-        UINT len = 0;
-        if (!::VerQueryValueW(block_.data(), L"\\VarFileInfo\\Translation", &p, &len)) return {};
-        const auto* words = static_cast<const DWORD*>(p);
-        return std::vector<DWORD>(words, words + len / sizeof(DWORD));
-    }
-
-private:
-    std::vector<BYTE> block_;
-    bool ok_ = false;
-};
-
 TEST(Resources, VersionRecord) {
     VersionRecord record(ScrPath());
     ASSERT_TRUE(record.ok());
