@@ -17,7 +17,6 @@ constexpr wchar_t kUnavailable[] = L"この環境ではシステム情報を使�
 constexpr char kMsinfoKey[] = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
 constexpr char kLocationKey[] = "SOFTWARE\\Microsoft\\Shared Tools Location";
 
-int Pixels(int twips) { return ::MulDiv(twips, static_cast<int>(::GetDpiForSystem()), 1440); }
 
 std::string Narrow(const std::wstring& text) {
     // The paths used here are ASCII, the same in every ANSI code page.
@@ -242,8 +241,8 @@ TEST(AboutBox, ShowsTheVersionRecordOfTheExecutable) {
 
         RECT client{};
         ::GetClientRect(s.about, &client);
-        EXPECT_EQ(client.right, Pixels(6105));
-        EXPECT_EQ(client.bottom, Pixels(2880));
+        EXPECT_EQ(client.right, TwipsToPixels(6105));
+        EXPECT_EQ(client.bottom, TwipsToPixels(2880));
 
         // cmdOK has the focus when the box opens.
         GUITHREADINFO gui{};
@@ -270,28 +269,24 @@ TEST(AboutBox, LabelsSitWhereTheTwipsSay) {
     AboutSession s = StartAbout(folder);
     ASSERT_NE(s.about, nullptr);
     const RECT origin = ClientRectOnScreen(s.about);
-    auto placeOf = [&](HWND h) {
-        RECT r{};
-        ::GetWindowRect(h, &r);
-        return RECT{r.left - origin.left, r.top - origin.top, r.right - origin.left, r.bottom - origin.top};
-    };
+    auto placeOf = [&](HWND h) { return PlaceInClient(s.about, h); };
     const RECT title = placeOf(ChildWithText(s.about, L"Lumora"));
-    EXPECT_EQ(title.left, Pixels(1050));
-    EXPECT_EQ(title.top, Pixels(240));
+    EXPECT_EQ(title.left, TwipsToPixels(1050));
+    EXPECT_EQ(title.top, TwipsToPixels(240));
     const RECT ok = placeOf(ChildWithText(s.about, L"OK"));
-    EXPECT_EQ(ok.left, Pixels(4560));
-    EXPECT_EQ(ok.top, Pixels(1980));
-    EXPECT_EQ(ok.right - ok.left, Pixels(1380));
+    EXPECT_EQ(ok.left, TwipsToPixels(4560));
+    EXPECT_EQ(ok.top, TwipsToPixels(1980));
+    EXPECT_EQ(ok.right - ok.left, TwipsToPixels(1380));
     const RECT sysInfo = placeOf(ChildWithText(s.about, kSysInfoButton));
-    EXPECT_EQ(sysInfo.top, Pixels(2400));
+    EXPECT_EQ(sysInfo.top, TwipsToPixels(2400));
 
     // The etched separator: grey 128,128,128 at 1830 twips across the box.
     ::Sleep(300);
     const Image shot = CaptureScreen();
-    const int y = origin.top + Pixels(1830);
-    for (int x : {Pixels(200), Pixels(3000), Pixels(5900)})
+    const int y = origin.top + TwipsToPixels(1830);
+    for (int x : {TwipsToPixels(200), TwipsToPixels(3000), TwipsToPixels(5900)})
         EXPECT_TRUE(NearColour(shot.At(origin.left + x, y), 0x808080, 2)) << std::hex << shot.At(origin.left + x, y);
-    EXPECT_TRUE(NearColour(shot.At(origin.left + Pixels(3000), origin.top + Pixels(1800)), 0xFFFFFF, 2));
+    EXPECT_TRUE(NearColour(shot.At(origin.left + TwipsToPixels(3000), origin.top + TwipsToPixels(1800)), 0xFFFFFF, 2));
 }
 
 class AboutCloseTest : public ::testing::TestWithParam<WORD> {};

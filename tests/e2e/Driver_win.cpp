@@ -294,6 +294,15 @@ RECT ClientRectOnScreen(HWND hwnd) {
     return r;
 }
 
+RECT PlaceInClient(HWND window, HWND control) {
+    const RECT origin = ClientRectOnScreen(window);
+    RECT r{};
+    ::GetWindowRect(control, &r);
+    return RECT{r.left - origin.left, r.top - origin.top, r.right - origin.left, r.bottom - origin.top};
+}
+
+int TwipsToPixels(int twips) { return ::MulDiv(twips, static_cast<int>(::GetDpiForSystem()), 1440); }
+
 void PressKey(WORD vk) { PressKeys({vk}); }
 
 void PressKeys(std::initializer_list<WORD> keys) {

@@ -80,6 +80,10 @@ HWND ChildWithText(HWND parent, std::wstring_view text);
 std::wstring WindowText(HWND hwnd);
 std::wstring ClassName(HWND hwnd);
 RECT ClientRectOnScreen(HWND hwnd);
+// Where a control sits in its window's client area.
+RECT PlaceInClient(HWND window, HWND control);
+// Twips as pixels at the system's DPI, as the dialogs lay them out.
+int TwipsToPixels(int twips);
 
 // Input through SendInput, as a user would give it.
 void PressKey(WORD vk);

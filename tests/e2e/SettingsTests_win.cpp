@@ -15,7 +15,6 @@ constexpr wchar_t kTitle[] = L"Lumora";
 constexpr wchar_t kAboutCaption[] = L"Lumoraのﾊﾞｰｼﾞｮﾝ情報";
 
 // 15 twips to the pixel at 96 DPI.
-int Pixels(int twips) { return ::MulDiv(twips, static_cast<int>(::GetDpiForSystem()), 1440); }
 
 struct Settings {
     Process process;
@@ -98,26 +97,21 @@ TEST(Settings, LayoutFollowsTheTwipsAndTheWindowIsCentred) {
     ASSERT_NE(s.window, nullptr);
     RECT client{};
     ::GetClientRect(s.window, &client);
-    EXPECT_EQ(client.right, Pixels(6495));
-    EXPECT_EQ(client.bottom, Pixels(1095));
+    EXPECT_EQ(client.right, TwipsToPixels(6495));
+    EXPECT_EQ(client.bottom, TwipsToPixels(1095));
 
-    const RECT origin = ClientRectOnScreen(s.window);
-    auto placeOf = [&](HWND h) {
-        RECT r{};
-        ::GetWindowRect(h, &r);
-        return RECT{r.left - origin.left, r.top - origin.top, r.right - origin.left, r.bottom - origin.top};
-    };
+    auto placeOf = [&](HWND h) { return PlaceInClient(s.window, h); };
     const RECT ok = placeOf(ChildWithText(s.window, L"ＯＫ"));
-    EXPECT_EQ(ok.left, Pixels(5160));
-    EXPECT_EQ(ok.top, Pixels(120));
-    EXPECT_EQ(ok.right - ok.left, Pixels(1215));
-    EXPECT_EQ(ok.bottom - ok.top, Pixels(375));
+    EXPECT_EQ(ok.left, TwipsToPixels(5160));
+    EXPECT_EQ(ok.top, TwipsToPixels(120));
+    EXPECT_EQ(ok.right - ok.left, TwipsToPixels(1215));
+    EXPECT_EQ(ok.bottom - ok.top, TwipsToPixels(375));
     const RECT cancel = placeOf(ChildWithText(s.window, L"キャンセル"));
-    EXPECT_EQ(cancel.top, Pixels(600));
+    EXPECT_EQ(cancel.top, TwipsToPixels(600));
     const RECT label = placeOf(ChildWithText(s.window, L"設定項目はございません。"));
-    EXPECT_EQ(label.left, Pixels(120));
-    EXPECT_EQ(label.top, Pixels(240));
-    EXPECT_EQ(label.right - label.left, Pixels(3135));
+    EXPECT_EQ(label.left, TwipsToPixels(120));
+    EXPECT_EQ(label.top, TwipsToPixels(240));
+    EXPECT_EQ(label.right - label.left, TwipsToPixels(3135));
 
     MONITORINFO monitor{};
     monitor.cbSize = sizeof(monitor);
