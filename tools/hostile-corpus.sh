@@ -13,6 +13,9 @@
 #
 # Options: --no-network uses only what the cache already holds; --small
 # leaves out the large Debian suite (libjxl-testdata, about 56 MB).
+# A missing tool stops it at once; a source that cannot be had (a package
+# that cannot be downloaded or packed, or with --no-network is not in the
+# cache) makes it fail after the per-source counts.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,6 +29,13 @@ for arg in "$@"; do
   esac
 done
 [ -n "$out" ] || { echo "usage: $0 [--no-network] [--small] OUTPUT_DIR" >&2; exit 2; }
+need=(python3 tar dpkg-deb find convert cjpeg)
+[ "$network" = 1 ] && need+=(apt-get npm)
+for tool in "${need[@]}"; do
+  command -v "$tool" >/dev/null ||
+    { echo "$0: $tool is not installed (tools/setup-debian.sh installs it)" >&2; exit 1; }
+done
+
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 cache="$root/build/hostile-cache"
@@ -36,6 +46,11 @@ declare -A counts
 sources=()
 count() { counts[$1]=$(( ${counts[$1]:-0} + 1 )); [[ " ${sources[*]} " == *" $1 "* ]] || sources+=("$1"); }
 
+# A source that cannot be had makes the run fail at the end (after the counts),
+# so a smaller corpus never passes for the whole one.
+problems=()
+problem() { echo "  $*" >&2; problems+=("$*"); }
+
 # Copies one file in as SOURCE__path-with-dashes, so every name says where it came from.
 take() {
   local source=$1 file=$2 rel=$3
@@ -45,69 +60,90 @@ take() {
   count "$source"
 }
 
-# Every picture-like file under DIR (relative names kept).
+# Every picture-like file under DIR (relative names kept); none is an error.
 take_tree() {
   local source=$1 dir=$2 pattern=${3:-'.*\.(png|jpe?g|gif|bmp|tiff?|ico|tga|ppm|xpm|icns|webp|dds|jxl|pnm|pbm|pgm|cur|ani)$'}
-  [ -d "$dir" ] || { echo "  $source: $dir missing" >&2; return 0; }
+  [ -d "$dir" ] || { problem "$source: no folder $dir"; return 0; }
+  local before=${counts[$source]:-0}
   while IFS= read -r -d '' f; do
     take "$source" "$f" "${f#"$dir"/}"
   done < <(find "$dir" -type f -regextype posix-extended -iregex "$pattern" -print0 | sort -z)
+  [ "${counts[$source]:-0}" -gt "$before" ] || problem "$source: no files in $dir"
 }
 
 # --- Debian packages ----------------------------------------------------------
+declare -A unpacked
 deb_unpack() {
-  local pkg=$1
-  if [ "$network" = 1 ] && ! ls "$cache/deb/${pkg}_"*.deb >/dev/null 2>&1; then
-    (cd "$cache/deb" && apt-get download "$pkg" >/dev/null 2>&1) ||
-      { echo "  $pkg: apt-get download failed (run apt-get update?)" >&2; return 1; }
+  local pkg=$1 deb
+  deb=$(ls "$cache/deb/${pkg}_"*.deb 2>/dev/null | head -n1 || true)
+  if [ -z "$deb" ]; then
+    [ "$network" = 1 ] || { problem "$pkg: not in the cache $cache/deb (--no-network)"; return 0; }
+    if ! (cd "$cache/deb" && apt-get download "$pkg" >"$cache/apt.log" 2>&1); then
+      problem "$pkg: apt-get download failed ($(tail -n1 "$cache/apt.log"); run apt-get update?)"
+      return 0
+    fi
+    deb=$(ls "$cache/deb/${pkg}_"*.deb 2>/dev/null | head -n1 || true)
+    [ -n "$deb" ] || { problem "$pkg: apt-get download left no .deb"; return 0; }
   fi
-  local deb
-  deb=$(ls "$cache/deb/${pkg}_"*.deb 2>/dev/null | head -n1) || true
-  [ -n "$deb" ] || { echo "  $pkg: not in the cache" >&2; return 1; }
   if [ ! -f "$cache/root/.$pkg" ]; then
-    dpkg-deb -x "$deb" "$cache/root"
+    dpkg-deb -x "$deb" "$cache/root" || { problem "$pkg: cannot unpack $deb"; return 0; }
     touch "$cache/root/.$pkg"
   fi
+  unpacked[$pkg]=1
+}
+# take_tree for a file tree of a Debian package; a package that could not be
+# had is reported once, by deb_unpack.
+take_deb() {
+  local pkg=$1
+  shift
+  [ -n "${unpacked[$pkg]:-}" ] || return 0
+  take_tree "$@"
 }
 
 debs=(gdk-pixbuf-tests libsixel-examples golang-1.19-src golang-golang-x-image-dev
       golang-github-rwcarlsen-goexif-dev librust-jpeg-decoder-dev libsdl2-image-tests)
 [ "$large" = 1 ] && debs+=(libjxl-testdata)
-for pkg in "${debs[@]}"; do deb_unpack "$pkg" || true; done
+for pkg in "${debs[@]}"; do deb_unpack "$pkg"; done
 
 r="$cache/root"
 # Deliberately broken files, crashers from bug reports, randomly modified files, a GIF suite.
-take_tree gdk-pixbuf-tests "$r/usr/libexec/installed-tests/gdk-pixbuf/test-images"
+take_deb gdk-pixbuf-tests gdk-pixbuf-tests "$r/usr/libexec/installed-tests/gdk-pixbuf/test-images"
 # PngSuite, with its corrupted x*.png files.
-take_tree pngsuite "$r/usr/share/doc/libsixel-examples/examples/images/pngsuite"
-take_tree libsixel "$r/usr/share/doc/libsixel-examples/examples/images" '.*/images/[^/]*\.(png|jpe?g|gif|bmp|tiff?)$'
+take_deb libsixel-examples pngsuite "$r/usr/share/doc/libsixel-examples/examples/images/pngsuite"
+take_deb libsixel-examples libsixel "$r/usr/share/doc/libsixel-examples/examples/images" \
+  '.*/images/[^/]*\.(png|jpe?g|gif|bmp|tiff?)$'
 # Go's image tests: PngSuite basics, invalid PNGs, progressive and restart-marker JPEGs, GIFs.
-for d in "$r"/usr/share/go-1.19/src/image; do
-  take_tree go-image "$d" '.*/testdata/.*'
-done
-take_tree go-x-image "$r/usr/share/gocode/src/golang.org/x/image" '.*/testdata/.*\.(png|jpe?g|gif|bmp|tiff?|webp)$'
+take_deb golang-1.19-src go-image "$r/usr/share/go-1.19/src/image" '.*/testdata/.*'
+take_deb golang-golang-x-image-dev go-x-image "$r/usr/share/gocode/src/golang.org/x/image" \
+  '.*/testdata/.*\.(png|jpe?g|gif|bmp|tiff?|webp)$'
 # JPEGs with corrupt, huge and looping EXIF blocks.
-take_tree goexif "$r/usr/share/gocode/src/github.com/rwcarlsen/goexif" '.*\.jpe?g$'
-take_tree rust-jpeg-decoder "$(ls -d "$r"/usr/share/cargo/registry/jpeg-decoder-* 2>/dev/null | head -n1)"
-take_tree sdl2-image-tests "$r/usr/libexec/installed-tests/SDL2_image"
-[ "$large" = 1 ] && take_tree libjxl-testdata "$r/usr/share/libjxl-testdata" '.*\.(png|jpe?g|gif)$'
+take_deb golang-github-rwcarlsen-goexif-dev goexif "$r/usr/share/gocode/src/github.com/rwcarlsen/goexif" '.*\.jpe?g$'
+jpeg_decoder=$(ls -d "$r"/usr/share/cargo/registry/jpeg-decoder-* 2>/dev/null | head -n1 || true)
+take_deb librust-jpeg-decoder-dev rust-jpeg-decoder "${jpeg_decoder:-$r/usr/share/cargo/registry/jpeg-decoder-*}"
+take_deb libsdl2-image-tests sdl2-image-tests "$r/usr/libexec/installed-tests/SDL2_image"
+[ "$large" = 1 ] && take_deb libjxl-testdata libjxl-testdata "$r/usr/share/libjxl-testdata" '.*\.(png|jpe?g|gif)$'
 
 # --- npm packages -------------------------------------------------------------
+# Unpacks PKG into the cache once and sets npm_dir.
 npm_unpack() {
-  local pkg=$1 dir="$cache/npm/${1//\//_}"
-  if [ ! -d "$dir" ]; then
-    [ "$network" = 1 ] || return 1
-    local tgz
-    tgz=$(cd "$cache/npm" && npm pack --silent "$pkg" 2>/dev/null | tail -n1) ||
-      { echo "  $pkg: npm pack failed" >&2; return 1; }
-    mkdir -p "$dir"
-    tar -xzf "$cache/npm/$tgz" -C "$dir"
+  local pkg=$1 dir="$cache/npm/${1//\//_}" tgz
+  npm_dir=$dir
+  [ -d "$dir" ] && return 0
+  [ "$network" = 1 ] || { problem "$pkg: not in the cache $cache/npm (--no-network)"; return 1; }
+  if ! tgz=$(cd "$cache/npm" && npm pack --loglevel=error "$pkg" 2>"$cache/npm.log" | tail -n1) ||
+     [ -z "$tgz" ] || [ ! -f "$cache/npm/$tgz" ]; then
+    problem "$pkg: npm pack failed ($(head -n1 "$cache/npm.log"); see $cache/npm.log)"
+    return 1
   fi
-  echo "$dir"
+  # Unpacked beside and renamed, so an interrupted run leaves no half folder in the cache.
+  rm -rf "$dir.partial"
+  mkdir -p "$dir.partial"
+  tar -xzf "$cache/npm/$tgz" -C "$dir.partial" || { problem "$pkg: cannot unpack $tgz"; return 1; }
+  mv "$dir.partial" "$dir"
 }
 for pkg in bmp-js @jimp/jpeg @jimp/bmp gifuct-js; do
-  dir=$(npm_unpack "$pkg") || continue
-  take_tree "npm-${pkg//[@\/]/}" "$dir"
+  npm_unpack "$pkg" || continue
+  take_tree "npm-${pkg//[@\/]/}" "$npm_dir"
 done
 
 # --- Made here ------------------------------------------------------------------
@@ -185,14 +221,15 @@ for path, stem in ((good_png, 'png'), (good_jpeg, 'jpeg')):
         write(f'truncated-{stem}-{int(cut * 100)}pct.dat', data[:max(1, int(len(data) * cut))])
     write(f'{stem}-with-flipped-byte.dat', data[:len(data) // 2] + bytes([data[len(data) // 2] ^ 0xff]) + data[len(data) // 2 + 1:])
 PY
-# JPEG flavours the suites lack, when libjpeg-turbo's tools are at hand.
-if command -v cjpeg >/dev/null && [ -n "$good_png" ]; then
-  convert "$good_png" ppm:"$gen/good.ppm" 2>/dev/null || true
-  if [ -s "$gen/good.ppm" ]; then
-    cjpeg -arithmetic -outfile "$gen/arithmetic.jpg" "$gen/good.ppm" 2>/dev/null || true
-    cjpeg -progressive -restart 1 -outfile "$gen/progressive-restart.jpg" "$gen/good.ppm" 2>/dev/null || true
-    rm -f "$gen/good.ppm"
-  fi
+[ -n "$good_png" ] || problem "generated: no good PNG (pngsuite basn2c08.png) to cut and flip"
+[ -n "$good_jpeg" ] || problem "generated: no good JPEG (go-image video-001.jpeg) to cut and flip"
+# JPEG flavours the suites lack, made with libjpeg-turbo's cjpeg.
+if [ -n "$good_png" ]; then
+  convert "$good_png" ppm:"$gen/good.ppm" &&
+    cjpeg -arithmetic -outfile "$gen/arithmetic.jpg" "$gen/good.ppm" &&
+    cjpeg -progressive -restart 1 -outfile "$gen/progressive-restart.jpg" "$gen/good.ppm" ||
+    problem "generated: convert or cjpeg failed on $good_png"
+  rm -f "$gen/good.ppm"
 fi
 for f in "$gen"/*; do take generated "$f" "$(basename "$f")"; done
 
@@ -203,4 +240,9 @@ for s in "${sources[@]}"; do
   total=$((total + counts[$s]))
 done
 printf '  %-22s %5d files\n' total "$total"
+if [ "${#problems[@]}" -gt 0 ]; then
+  echo "The corpus is incomplete; these sources could not be had:" >&2
+  printf '  %s\n' "${problems[@]}" >&2
+  exit 1
+fi
 echo "Run the test with: LUMORA_HOSTILE_CORPUS=$out"
