@@ -85,13 +85,25 @@ run)
   case "${LUMORA_HOSTILE_CORPUS:-}" in /*) export LUMORA_HOSTILE_CORPUS=$(winpath "$LUMORA_HOSTILE_CORPUS") ;; esac
   if [[ $desktop == dual:* ]]; then
     heads=${desktop#dual:}
+    command -v Xephyr >/dev/null ||
+      { echo "Xephyr is not installed (package xserver-xephyr; tools/setup-debian.sh installs it)" >&2; exit 1; }
     rm -f "$state/dual-display"
     exec 4>"$state/dual-display"
     Xephyr -displayfd 4 +xinerama -extension RANDR -screen "${heads%%+*}" -screen "${heads#*+}" \
-      -nolisten tcp >/dev/null 2>&1 &
+      -nolisten tcp >"$state/xephyr.log" 2>&1 &
     nested=$!
     exec 4>&-
-    for _ in $(seq 100); do [ -s "$state/dual-display" ] && break; sleep 0.1; done
+    for _ in $(seq 100); do
+      [ -s "$state/dual-display" ] || ! kill -0 "$nested" 2>/dev/null && break
+      sleep 0.1
+    done
+    # Without it the driver would run on a display that is not there.
+    if [ ! -s "$state/dual-display" ] || ! kill -0 "$nested" 2>/dev/null; then
+      echo "Xephyr did not start a two-monitor display ($heads):" >&2
+      tail -n 5 "$state/xephyr.log" >&2
+      kill "$nested" 2>/dev/null || true
+      exit 1
+    fi
     DISPLAY=":$(cat "$state/dual-display")" wine "$(winpath "$program")" "$@" </dev/null || true
     wineserver -k 2>/dev/null || true
     kill "$nested" 2>/dev/null || true
