@@ -15,7 +15,7 @@ packages=(
   time procps         # /usr/bin/time (benchmark), pgrep (demo, benchmark)
 )
 # npm packs the hostile corpus's npm suites. A machine whose Node.js comes
-# with its own npm keeps it: Debian's npm would replace that Node.js.
+# with its own npm keeps it: Debian's npm conflicts with that Node.js.
 command -v npm >/dev/null || packages+=(npm)
 
 missing=()
