@@ -3,7 +3,7 @@
 # unit tests (native), the import-table check (x86 and x64), the end-to-end
 # tests under Wine (x64) and a short fuzzing run. Ends with one summary line.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 
 tools/setup-debian.sh || exit 1
 
