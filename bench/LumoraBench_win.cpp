@@ -35,15 +35,9 @@ SIZE_T PeakWorkingSet() {
     return pmc.PeakWorkingSetSize;
 }
 
-// The slideshow's own path, as Form1 runs it on a tick.
+// The slideshow's own preparation, as the picture worker runs it for a tick.
 bool Tick(lumora::PictureLoader& loader, const std::wstring& file, int screenW, int screenH) {
-    const auto source = loader.Open(file);
-    if (!source) return false;
-    const auto placement = lumora::FitPicture(static_cast<float>(screenW), static_cast<float>(screenH),
-                                              static_cast<float>(source->width), static_cast<float>(source->height));
-    if (!placement) return false;
-    const lumora::PixelRect r = lumora::ToPixelRect(*placement);
-    return static_cast<bool>(loader.Decode(*source, static_cast<UINT>(r.width()), static_cast<UINT>(r.height())));
+    return loader.Prepare(file, {screenW, screenH}).picture.has_value();
 }
 
 // The floor: decoder, frame, scaler, pixels into a plain buffer. Nothing else.

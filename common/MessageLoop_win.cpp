@@ -19,4 +19,9 @@ int RunMessageLoop() {
     return static_cast<int>(msg.wParam);
 }
 
+void EndProgram() {
+    ::TerminateProcess(::GetCurrentProcess(), 0);
+    ::ExitProcess(0);  // not reached
+}
+
 }  // namespace lumora

@@ -113,7 +113,7 @@ private:
 // CoInitializeEx/CoUninitialize for the life of a scope.
 class ComScope {
 public:
-    ComScope() noexcept : hr_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    explicit ComScope(DWORD model = COINIT_APARTMENTTHREADED) noexcept : hr_(::CoInitializeEx(nullptr, model)) {}
     ~ComScope() {
         if (SUCCEEDED(hr_)) ::CoUninitialize();
     }

@@ -1,6 +1,7 @@
 #include "saver/Form1_win.h"
 
 #include "common/AppProperties_win.h"
+#include "common/MessageLoop_win.h"
 #include "resource.h"
 #include "saver/InputMessages_win.h"
 #include "saver/LastChance_win.h"
@@ -14,6 +15,8 @@ constexpr wchar_t kClassName[] = L"LumoraForm1";
 // Outside tools tick the slideshow by sending WM_TIMER with this id.
 constexpr UINT_PTR kTimer1Id = 1;
 constexpr UINT kTimer1Interval = 10000;
+// The worker's prepared pictures come back as this message.
+constexpr UINT kPictureReady = WM_APP + 1;
 
 void MakeTopmost(HWND hwnd) { ::SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE); }
 
@@ -30,7 +33,8 @@ bool Form1::Load() {
     if (!CreateWindowFor(WS_EX_TOOLWINDOW, kClassName, L"Form1", WS_POPUP, 0, 0, ::GetSystemMetrics(SM_CXSCREEN),
                          ::GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr))
         return false;
-    loader_.Init();
+    // Without the worker the show still runs, black.
+    worker_.Start(hwnd(), kPictureReady);
     ::SetTimer(hwnd(), kTimer1Id, kTimer1Interval, nullptr);
     Form_Load();
     return true;
@@ -61,11 +65,9 @@ void Form1::Form_Load() {
     // The slideshow stays on the main monitor; every other one just goes dark.
     covers_ = CoverOtherMonitors({0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)}, hwnd());
     Refresh();
-    PicNo = 1;
-    PicMax = kPicMax;
-    // Still hidden: the first picture is in place before the window is first seen.
-    ShowNextPicture();
-    mouse_.FirstMove = true;
+    // PicNo 1, PicMax 50, FirstMove armed. The first picture appears as soon
+    // as the worker has it; the screen is black until then.
+    Prepare(slideshow_.Load(ClientArea()), false);
 }
 
 void Form1::Timer1_Timer() {
@@ -85,7 +87,7 @@ void Form1::Form_Unload() {
     unloading_ = true;
     DisarmLastChance();
     RestoreDesktop();
-    ::ExitProcess(0);
+    EndProgram();
 }
 
 void Form1::RestoreDesktop() {
@@ -99,40 +101,48 @@ void Form1::Form_KeyDown() { Form_Unload(); }
 void Form1::Form_MouseDown() { Form_Unload(); }
 
 void Form1::Form_MouseMove(float X, float Y) {
-    if (MovementEndsShow(mouse_, X, Y)) Form_Unload();
+    if (slideshow_.MovementEndsShow(X, Y)) Form_Unload();
 }
 
-void Form1::ShowNextPicture() {
-    // The old picture goes before the new one is read: only the one on show is held.
-    Image1.Visible = false;
-    Image1.bitmap.reset();
-    const std::wstring name = PictureFileName(App().folder, PicNo);
-    PicNo = NextPicNo(PicNo, PicMax);
-    // A missing, unreadable or unplaceable picture leaves the screen black
-    // until the next tick; the counter has moved on already.
-    if (!LoadAndPlace(name)) {
-        Refresh();
-        return;
+// The counter moves on now; the picture it names shows once the worker has it,
+// the one before staying until then.
+void Form1::ShowNextPicture() { Prepare(slideshow_.NextPicture(ClientArea()), false); }
+
+void Form1::Prepare(const PictureRequest& request, bool ahead) {
+    std::wstring path = PictureFileName(App().folder, request.number);
+    if (ahead) {
+        worker_.Ahead(request, std::move(path));
+    } else {
+        worker_.Show(request, std::move(path));
     }
-    Image1.Visible = true;
-    Refresh();
-    mouse_.FirstMove = true;
 }
 
-bool Form1::LoadAndPlace(const std::wstring& name) {
-    const auto source = loader_.Open(name);
-    if (!source) return false;
+void Form1::PictureArrived(std::unique_ptr<PictureResult> result) {
+    switch (slideshow_.Arrived(result->id, result->picture.has_value())) {
+    case Slideshow::Arrival::Drop:
+        return;
+    case Slideshow::Arrival::Show:
+        // The picture before goes as this one takes its place.
+        Image1.bitmap = std::move(result->picture->bitmap);
+        Image1.rect = result->picture->rect;
+        Image1.Visible = true;
+        break;
+    case Slideshow::Arrival::Black:
+        // A missing, unreadable or unplaceable picture leaves the screen
+        // black until the next tick.
+        Image1.Visible = false;
+        Image1.bitmap.reset();
+        break;
+    }
+    Refresh();
+    // So that the next tick shows its picture at once.
+    Prepare(slideshow_.Ahead(ClientArea()), true);
+}
+
+ClientSize Form1::ClientArea() const {
     RECT client{};
     ::GetClientRect(hwnd(), &client);
-    const auto placement = FitPicture(static_cast<float>(client.right), static_cast<float>(client.bottom),
-                                      static_cast<float>(source->width), static_cast<float>(source->height));
-    if (!placement) return false;
-    const PixelRect rect = ToPixelRect(*placement);
-    UniqueBitmap bitmap = loader_.Decode(*source, static_cast<UINT>(rect.width()), static_cast<UINT>(rect.height()));
-    if (!bitmap) return false;
-    Image1.bitmap = std::move(bitmap);
-    Image1.rect = rect;
-    return true;
+    return ClientSize{client.right, client.bottom};
 }
 
 void Form1::Refresh() {
@@ -166,6 +176,9 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     }
     switch (msg) {
+    case kPictureReady:
+        PictureArrived(PictureWorker::Receive(lp));
+        return 0;
     case WM_TIMER:
         if (wp == kTimer1Id) {
             Timer1_Timer();

@@ -3,13 +3,11 @@
 #include "common/Window_win.h"
 #include "saver/Fitting.h"
 #include "saver/MonitorCover_win.h"
-#include "saver/MovementTest.h"
-#include "saver/PictureCycle.h"
-#include "saver/PictureLoader_win.h"
+#include "saver/PictureWorker_win.h"
+#include "saver/Slideshow.h"
 
 #include <imm.h>
 
-#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -44,18 +42,20 @@ private:
     void Form_MouseMove(float X, float Y);
 
     void ShowNextPicture();
-    bool LoadAndPlace(const std::wstring& name);
+    // A prepared picture came back from the worker.
+    void PictureArrived(std::unique_ptr<PictureResult> result);
+    // Hands a request to the worker with the file it names.
+    void Prepare(const PictureRequest& request, bool ahead);
+    ClientSize ClientArea() const;
     void Refresh();
     void Paint();
 
     PictureBox Image1;
     std::vector<std::unique_ptr<MonitorCover>> covers_;  // the other monitors, kept dark
-    PictureLoader loader_;
-    PointerReference mouse_;  // FirstMove, MouseX0, MouseY0
+    Slideshow slideshow_;  // PicNo, PicMax, FirstMove and the pointer reference
+    PictureWorker worker_;
     HIMC OldImc = nullptr;
     HWND hTaskbar = nullptr;
-    std::int16_t PicNo = 1;
-    std::int16_t PicMax = kPicMax;
     bool unloading_ = false;
 };
 

@@ -1,6 +1,7 @@
 #include "saver/PictureLoader_win.h"
 
 #include "saver/Orientation.h"
+#include "saver/PictureHeader.h"
 
 #include <propidl.h>
 
@@ -33,6 +34,21 @@ constexpr IID kIidBitmapSourceTransform = {
 
 // Rows of the fitted picture pulled through the pipeline at a time.
 constexpr UINT kBandRows = 32;
+
+using UniqueFile = UniqueHandle<HANDLE, CloseKernelHandle, -1>;
+
+// An opened picture whose pixels have not been decoded yet.
+struct PictureSource {
+    ComPtr<IWICBitmapDecoder> decoder;
+    ComPtr<IWICBitmapFrameDecode> frame;
+    UINT width = 0;  // natural size as presented (upright), in pixels
+    UINT height = 0;
+    UINT storedWidth = 0;  // as the pixels are stored in the file
+    UINT storedHeight = 0;
+    int orientation = 1;  // EXIF orientation, 1..8
+};
+
+bool Cancelled(const CancelCheck& cancelled) { return cancelled && cancelled(); }
 
 // Row length and total size of a 32-bit image, or nothing when they do not fit
 // the UINT that CopyPixels takes.
@@ -140,7 +156,7 @@ UniqueBitmap NewDib(UINT width, UINT height, BYTE** bitsOut) {
 }
 
 // Step: pull the pixels into a DIB section of exactly width x height.
-UniqueBitmap CopyIntoDib(IWICBitmapSource* source, UINT width, UINT height) {
+UniqueBitmap CopyIntoDib(IWICBitmapSource* source, UINT width, UINT height, const CancelCheck& cancelled) {
     BYTE* out = nullptr;
     UniqueBitmap dib = NewDib(width, height, &out);
     if (!dib) return {};
@@ -148,6 +164,7 @@ UniqueBitmap CopyIntoDib(IWICBitmapSource* source, UINT width, UINT height) {
     // In bands, so a scaler that buffers the source rows behind the rows
     // asked for (Wine's does) holds a band's worth, not the whole picture.
     for (UINT y = 0; y < height; y += kBandRows) {
+        if (Cancelled(cancelled)) return {};
         const UINT rows = std::min(kBandRows, height - y);
         const WICRect band{0, static_cast<INT>(y), static_cast<INT>(width), static_cast<INT>(rows)};
         if (FAILED(source->CopyPixels(&band, stride, stride * rows, out + std::size_t{y} * stride))) return {};
@@ -157,7 +174,8 @@ UniqueBitmap CopyIntoDib(IWICBitmapSource* source, UINT width, UINT height) {
 
 // Step: the picture's pixels held in memory, at the fitted size only, for
 // steps that read them out of order. Filled in bands, like the DIB.
-ComPtr<IWICBitmap> Materialise(IWICImagingFactory* factory, IWICBitmapSource* source, UINT width, UINT height) {
+ComPtr<IWICBitmap> Materialise(IWICImagingFactory* factory, IWICBitmapSource* source, UINT width, UINT height,
+                               const CancelCheck& cancelled) {
     const auto layout = Bgr32Layout(width, height);
     WICPixelFormatGUID format{};
     ComPtr<IWICBitmap> bitmap;
@@ -172,6 +190,7 @@ ComPtr<IWICBitmap> Materialise(IWICImagingFactory* factory, IWICBitmapSource* so
         FAILED(lock->GetDataPointer(&size, &bits)) || stride < layout->stride || std::uint64_t{stride} * height > size)
         return nullptr;
     for (UINT y = 0; y < height; y += kBandRows) {
+        if (Cancelled(cancelled)) return nullptr;
         const UINT rows = std::min(kBandRows, height - y);
         const WICRect band{0, static_cast<INT>(y), static_cast<INT>(width), static_cast<INT>(rows)};
         if (FAILED(source->CopyPixels(&band, stride, stride * rows, bits + std::size_t{y} * stride))) return nullptr;
@@ -225,18 +244,25 @@ UniqueBitmap TurnIntoDibByHand(IWICBitmap* still, OrientationSteps steps, UINT w
     return dib;
 }
 
-// The whole file, or its first `limit` bytes.
-std::vector<std::uint8_t> FileStart(const std::wstring& path, DWORD limit) {
-    using UniqueFile = UniqueHandle<HANDLE, CloseKernelHandle, -1>;
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::vector<std::uint8_t> bytes;
-    if (!file) return bytes;
-    bytes.resize(limit);
-    DWORD read = 0;
-    if (!::ReadFile(file.get(), bytes.data(), limit, &read, nullptr)) read = 0;
-    bytes.resize(read);
+// The file's first bytes, at most `limit`; the file position goes back to its start.
+std::vector<std::uint8_t> FileStart(HANDLE file, std::size_t limit) {
+    std::vector<std::uint8_t> bytes(limit);
+    std::size_t filled = 0;
+    while (filled < limit) {
+        DWORD read = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(limit - filled, 1 << 16));
+        if (!::ReadFile(file, bytes.data() + filled, chunk, &read, nullptr) || read == 0) break;
+        filled += read;
+    }
+    bytes.resize(filled);
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) bytes.clear();
     return bytes;
+}
+
+FileStamp StampFrom(const FILETIME& written, DWORD sizeHigh, DWORD sizeLow) {
+    return FileStamp{true, (std::uint64_t{sizeHigh} << 32) | sizeLow,
+                     (std::uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime};
 }
 
 // A whole-number metadata value, whatever integer type the reader gives it.
@@ -258,7 +284,7 @@ std::optional<std::int64_t> MetadataInteger(IWICMetadataQueryReader* reader, con
 }
 
 // The picture's EXIF orientation; anything missing or unreadable means as stored.
-int ReadOrientation(IWICBitmapDecoder* decoder, IWICBitmapFrameDecode* frame, const std::wstring& path) {
+int ReadOrientation(IWICBitmapDecoder* decoder, IWICBitmapFrameDecode* frame, const std::vector<std::uint8_t>& start) {
     GUID container{};
     if (FAILED(decoder->GetContainerFormat(&container))) return 1;
     const bool jpeg = container == GUID_ContainerFormatJpeg;
@@ -271,71 +297,116 @@ int ReadOrientation(IWICBitmapDecoder* decoder, IWICBitmapFrameDecode* frame, co
     if (!jpeg) return 1;
     // Some JPEG decoders expose no APP1 metadata at all (Wine's answers
     // WINCODEC_ERR_PROPERTYNOTFOUND): read the EXIF block from the file's
-    // first 64 KiB, where it must sit, ourselves.
-    const auto start = FileStart(path, 64 * 1024);
+    // first bytes, where it must sit, ourselves.
     const auto tag = JpegExifOrientation(start.data(), start.size());
     return NormalisedOrientation(tag ? std::optional<std::int64_t>(*tag) : std::nullopt);
 }
 
-}  // namespace
-
-bool PictureLoader::Init() {
-    return SUCCEEDED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                        IID_PPV_ARGS(&factory_)));
-}
-
-std::optional<PictureSource> PictureLoader::Open(const std::wstring& path) const {
-    if (!factory_) return std::nullopt;
+// Opens the picture on an open file, whatever its name says, and reads the
+// natural size of its first frame and its orientation; nothing when it is not
+// a picture or its frame alone is over the budget.
+std::optional<PictureSource> Open(IWICImagingFactory* factory, HANDLE file, const std::vector<std::uint8_t>& start) {
     PictureSource p;
-    if (FAILED(factory_->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
-                                                   WICDecodeMetadataCacheOnDemand, &p.decoder)))
+    if (FAILED(factory->CreateDecoderFromFileHandle(reinterpret_cast<ULONG_PTR>(file), nullptr,
+                                                    WICDecodeMetadataCacheOnDemand, &p.decoder)))
         return std::nullopt;
     if (FAILED(p.decoder->GetFrame(0, &p.frame))) return std::nullopt;
     if (FAILED(p.frame->GetSize(&p.storedWidth, &p.storedHeight))) return std::nullopt;
+    // Formats whose header the reader does not know are held to the budget here.
     if (std::uint64_t{p.storedWidth} * p.storedHeight > kMaxPicturePixels) return std::nullopt;
-    p.orientation = ReadOrientation(p.decoder.Get(), p.frame.Get(), path);
+    p.orientation = ReadOrientation(p.decoder.Get(), p.frame.Get(), start);
     const bool swap = SwapsSides(p.orientation);
     p.width = swap ? p.storedHeight : p.storedWidth;
     p.height = swap ? p.storedWidth : p.storedHeight;
     return p;
 }
 
-UniqueBitmap PictureLoader::Decode(const PictureSource& p, UINT width, UINT height) const {
-    if (!factory_ || !p.frame) return {};
+// Decodes `p` scaled to width x height (presented, upright) into a new
+// top-down 32-bit DIB section; transparent parts come out over black.
+UniqueBitmap Decode(IWICImagingFactory* factory, const PictureSource& p, UINT width, UINT height,
+                    const CancelCheck& cancelled) {
     // Everything up to the DIB works on the picture as stored; it is turned
     // upright only once scaled, so a large photo is never turned at full size.
     const bool swap = SwapsSides(p.orientation);
     const UINT storedW = swap ? height : width, storedH = swap ? width : height;
     const auto present = [&](IWICBitmapSource* scaled) -> UniqueBitmap {
-        if (p.orientation == 1) return CopyIntoDib(scaled, width, height);
-        const ComPtr<IWICBitmap> still = Materialise(factory_.Get(), scaled, storedW, storedH);
+        if (p.orientation == 1) return CopyIntoDib(scaled, width, height, cancelled);
+        const ComPtr<IWICBitmap> still = Materialise(factory, scaled, storedW, storedH, cancelled);
         if (!still) return {};
         const OrientationSteps steps = StepsFor(p.orientation);
-        if (const ComPtr<IWICBitmapSource> upright = TurnUpright(factory_.Get(), still.Get(), steps)) {
-            if (UniqueBitmap dib = CopyIntoDib(upright.Get(), width, height)) return dib;
+        if (const ComPtr<IWICBitmapSource> upright = TurnUpright(factory, still.Get(), steps)) {
+            if (UniqueBitmap dib = CopyIntoDib(upright.Get(), width, height, cancelled)) return dib;
         }
         return TurnIntoDibByHand(still.Get(), steps, width, height);
     };
 
     ComPtr<IWICBitmapSource> reduced =
-        ReduceWhileDecoding(factory_.Get(), p.frame.Get(), p.storedWidth, p.storedHeight, storedW, storedH);
-    if (!reduced) return {};
+        ReduceWhileDecoding(factory, p.frame.Get(), p.storedWidth, p.storedHeight, storedW, storedH);
+    if (!reduced || Cancelled(cancelled)) return {};
     // An opaque picture is scaled first and converted after, so only the
     // fitted size is ever converted and no full-size copy exists. With alpha,
     // premultiplying must come before any interpolation.
-    if (!MayBeTransparent(factory_.Get(), reduced.Get())) {
-        ComPtr<IWICBitmapSource> source = ScaleTo(factory_.Get(), reduced.Get(), storedW, storedH);
-        if (source) source = To32Bit(factory_.Get(), source.Get(), GUID_WICPixelFormat32bppBGR);
+    if (!MayBeTransparent(factory, reduced.Get())) {
+        ComPtr<IWICBitmapSource> source = ScaleTo(factory, reduced.Get(), storedW, storedH);
+        if (source) source = To32Bit(factory, source.Get(), GUID_WICPixelFormat32bppBGR);
         if (source) {
             if (UniqueBitmap dib = present(source.Get())) return dib;
         }
+        if (Cancelled(cancelled)) return {};
         // A scaler that cannot take this pixel format as it is gets it converted first.
     }
-    ComPtr<IWICBitmapSource> source = To32Bit(factory_.Get(), reduced.Get(), GUID_WICPixelFormat32bppPBGRA);
+    ComPtr<IWICBitmapSource> source = To32Bit(factory, reduced.Get(), GUID_WICPixelFormat32bppPBGRA);
     if (!source) return {};
-    source = ScaleTo(factory_.Get(), source.Get(), storedW, storedH);
+    source = ScaleTo(factory, source.Get(), storedW, storedH);
     if (!source) return {};
     return present(source.Get());
+}
+
+}  // namespace
+
+FileStamp StampOf(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return {};
+    return StampFrom(data.ftLastWriteTime, data.nFileSizeHigh, data.nFileSizeLow);
+}
+
+bool PictureLoader::Init() {
+    return SUCCEEDED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID_PPV_ARGS(&factory_)));
+}
+
+PreparedFile PictureLoader::Prepare(const std::wstring& path, ClientSize client, const CancelCheck& cancelled) const {
+    PreparedFile out;
+    // Shared every way, so that the user may replace or delete the picture
+    // even while it is being read.
+    const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        out.stamp = StampOf(path);
+        return out;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileInformationByHandle(file.get(), &info))
+        out.stamp = StampFrom(info.ftLastWriteTime, info.nFileSizeHigh, info.nFileSizeLow);
+    if (!factory_ || Cancelled(cancelled)) return out;
+
+    // Refused by what its header declares before any decoder sees it: some
+    // decoders decode the whole frame as soon as they are created.
+    const std::vector<std::uint8_t> start = FileStart(file.get(), kHeaderPrefixBytes);
+    if (start.empty() || RefusedByHeader(ReadDeclaredSize(start))) return out;
+
+    const auto source = Open(factory_.Get(), file.get(), start);
+    if (!source || Cancelled(cancelled)) return out;
+    const auto placement = FitPicture(static_cast<float>(client.width), static_cast<float>(client.height),
+                                      static_cast<float>(source->width), static_cast<float>(source->height));
+    if (!placement) return out;
+    const PixelRect rect = ToPixelRect(*placement);
+    UniqueBitmap bitmap =
+        Decode(factory_.Get(), *source, static_cast<UINT>(rect.width()), static_cast<UINT>(rect.height()), cancelled);
+    if (bitmap && !Cancelled(cancelled)) out.picture = PreparedPicture{std::move(bitmap), rect};
+    return out;
 }
 
 }  // namespace lumora

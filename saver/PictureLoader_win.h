@@ -1,46 +1,52 @@
 #pragma once
-// Reads one picture file and scales it once, at its fitted size, into a DIB
-// section the window keeps and paints from.
+// The one way a picture is prepared for the slideshow: from opening its file
+// to the DIB section the window paints, fitted to the window and upright.
+// Slow (it reads and decodes), so it runs on the picture worker, never on
+// the window thread.
 #include "common/UniqueHandle_win.h"
+#include "saver/Fitting.h"
+#include "saver/Slideshow.h"
 
 #include <windows.h>
 #include <wincodec.h>
 #include <wrl/client.h>
 
-#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
 namespace lumora {
 
-// Pictures larger than this in natural size (width x height) are treated as
-// not a picture: a 250-megapixel decode already costs about 1 GB in most
-// decoders, and no screen needs that much detail for a 10-second slide.
-inline constexpr std::uint64_t kMaxPicturePixels = 250'000'000;
-
-// An opened picture whose pixels have not been decoded yet.
-struct PictureSource {
-    Microsoft::WRL::ComPtr<IWICBitmapDecoder> decoder;
-    Microsoft::WRL::ComPtr<IWICBitmapFrameDecode> frame;
-    UINT width = 0;  // natural size as presented (upright), in pixels
-    UINT height = 0;
-    UINT storedWidth = 0;  // as the pixels are stored in the file
-    UINT storedHeight = 0;
-    int orientation = 1;  // EXIF orientation, 1..8
+// A picture ready to paint: its pixels at their fitted size and where they go.
+struct PreparedPicture {
+    UniqueBitmap bitmap;
+    PixelRect rect;
 };
+
+struct PreparedFile {
+    FileStamp stamp;                         // the file as it was read
+    std::optional<PreparedPicture> picture;  // empty: not a picture, or it cannot be placed
+};
+
+// Asked between the steps of a preparation: true when its result is no
+// longer wanted, so the work stops early.
+using CancelCheck = std::function<bool()>;
+
+// The file's size and last write time as the file system reports them now.
+FileStamp StampOf(const std::wstring& path);
 
 class PictureLoader {
 public:
-    // False when the imaging component is not available at all.
+    // Creates the imaging factory in the calling thread's apartment; false
+    // when the imaging component is not available at all.
     bool Init();
 
-    // Opens the file, recognising the format from its content whatever its
-    // name, and reads the natural size of its first frame and its orientation.
-    std::optional<PictureSource> Open(const std::wstring& path) const;
-
-    // Decodes `source` scaled to width x height (presented, upright) into a
-    // new top-down 32-bit DIB section; transparent parts come out over black.
-    UniqueBitmap Decode(const PictureSource& source, UINT width, UINT height) const;
+    // Opens the file (recognising the format from its content whatever its
+    // name), refuses it by its header's declared size or, for formats the
+    // header reader does not know, by its frame's size, then decodes it
+    // scaled to its place in a client area of `client` and turned upright.
+    // No file stays open afterwards.
+    PreparedFile Prepare(const std::wstring& path, ClientSize client, const CancelCheck& cancelled = {}) const;
 
 private:
     Microsoft::WRL::ComPtr<IWICImagingFactory> factory_;

@@ -3,6 +3,7 @@
 #include "about/DialogLayout_win.h"
 #include "about/SFrm_About_win.h"
 #include "common/AppProperties_win.h"
+#include "common/MessageLoop_win.h"
 #include "resource.h"
 
 #include <array>
@@ -73,9 +74,9 @@ void Form2::Show() {
 
 void Form2::Form_Load() { ::SetWindowTextW(hwnd(), App().title.c_str()); }
 
-void Form2::Cmd_OK_Click() { ::ExitProcess(0); }
+void Form2::Cmd_OK_Click() { EndProgram(); }
 
-void Form2::Cmd_Cancel_Click() { ::ExitProcess(0); }
+void Form2::Cmd_Cancel_Click() { EndProgram(); }
 
 void Form2::MENU_Version_Click() {
     // A command posted while the box is open must not stack a second one.

@@ -40,7 +40,6 @@ int Main() {
     SingleInstance instance;
     if (!instance.first()) return 0;
 
-    ComScope com;
     switch (ChooseMode(ArgumentString(::GetCommandLineW()))) {
     case Mode::Password:
         ::MessageBoxW(nullptr, kPasswordMessage.data(), App().title.c_str(), MB_OK);

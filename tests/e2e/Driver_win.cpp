@@ -468,4 +468,18 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD po
     }
 }
 
+void Tick(HWND form) { ::SendMessageW(form, WM_TIMER, kTimer1Id, 0); }
+
+std::uint32_t ScreenPixel(int x, int y) {
+    HDC screen = ::GetDC(nullptr);
+    const COLORREF c = ::GetPixel(screen, x, y);
+    ::ReleaseDC(nullptr, screen);
+    return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+}
+
+bool WaitForCentre(std::uint32_t colour, DWORD timeoutMs, int tolerance) {
+    const int x = ::GetSystemMetrics(SM_CXSCREEN) / 2, y = ::GetSystemMetrics(SM_CYSCREEN) / 2;
+    return WaitUntil([&] { return NearColour(ScreenPixel(x, y), colour, tolerance); }, timeoutMs, 10);
+}
+
 }  // namespace lumora::e2e

@@ -119,6 +119,15 @@ bool TitleBarHasRed(HWND hwnd);
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs = 50);
 
+// The slideshow's timer: a WM_TIMER with this id is a tick.
+inline constexpr UINT_PTR kTimer1Id = 1;
+// Forces a tick. It returns at once; its picture shows once the saver has it ready.
+void Tick(HWND form);
+// One pixel straight from the screen, cheaper than a full capture.
+std::uint32_t ScreenPixel(int x, int y);
+// Waits until the screen's centre, where every picture sits, shows `colour`.
+bool WaitForCentre(std::uint32_t colour, DWORD timeoutMs = 5000, int tolerance = 8);
+
 // The version record of an executable, as the version API reads it.
 class VersionRecord {
 public:
