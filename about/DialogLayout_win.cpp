@@ -68,6 +68,20 @@ UniqueFont CreatePointFont(const wchar_t* face, int points, bool bold, BYTE char
     return UniqueFont(::CreateFontIndirectW(&lf));
 }
 
+int SystemIconSize(int metric, UINT dpi) {
+    // Looked up at run time: the call is missing before Windows 10 1607.
+    using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
+    static const auto forDpi = User32Function<GetSystemMetricsForDpiFn>("GetSystemMetricsForDpi");
+    const int size = forDpi ? forDpi(metric, dpi) : 0;
+    if (size > 0) return size;
+    return ::MulDiv(metric == SM_CXSMICON ? 16 : 32, static_cast<int>(dpi), 96);
+}
+
+UniqueIcon LoadIconOfSize(int id, int size) {
+    return UniqueIcon(static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON,
+                                                      size, size, LR_DEFAULTCOLOR)));
+}
+
 void PlaceControls(std::span<const ControlPlace> places, UINT dpi) {
     for (const ControlPlace& place : places) {
         const RECT r = ToPixels(place.twips, dpi);

@@ -1,7 +1,7 @@
 #pragma once
 // Shared by the settings dialog and the About box: twips laid out at the
-// window's DPI, the dialog font, centring, and the default push button of a
-// plain window that gets its dialog keys from IsDialogMessage.
+// window's DPI, the dialog font, icons at that DPI, centring, and the default
+// push button of a plain window that gets its dialog keys from IsDialogMessage.
 #include "common/UniqueHandle_win.h"
 
 #include <windows.h>
@@ -36,6 +36,13 @@ UniqueFont CreateMessageFont(UINT dpi);
 
 // A font by face name, point size and character set at that DPI.
 UniqueFont CreatePointFont(const wchar_t* face, int points, bool bold, BYTE charset, UINT dpi);
+
+// The system's icon size at that DPI for SM_CXICON or SM_CXSMICON.
+int SystemIconSize(int metric, UINT dpi);
+
+// An icon of this program, `size` pixels square: the image of that size when
+// the icon has one, so nothing is scaled.
+UniqueIcon LoadIconOfSize(int id, int size);
 
 void PlaceControls(std::span<const ControlPlace> places, UINT dpi);
 void SetFontOf(std::span<const ControlPlace> places, HFONT font);

@@ -24,10 +24,16 @@ inline constexpr std::string_view kToolsLocationValue = "MSINFO";
 inline constexpr std::wstring_view kMsinfoFileName = L"\\MSINFO32.EXE";
 inline constexpr std::wstring_view kSysInfoUnavailableMessage = L"この環境ではシステム情報を使用できません。";
 
+// A 32-bit build on 64-bit Windows sees 32-bit views of the registry and of
+// System32 unless it asks otherwise. The tool registers itself in the native
+// registry, with a native path (C:\Windows\System32\msinfo32.exe), so the
+// launcher reads the registry and tests and starts that path in the native
+// view; true when the build has to switch to it.
+bool SysInfoUsesNativeViewSwitch(bool is32BitBuild);
+
 // Rights for opening the tool's keys: query only, since a standard user may
-// read but not write these machine-wide keys, and the native 64-bit view for a
-// 32-bit build, since the tool registers itself there. The values are
-// KEY_QUERY_VALUE and KEY_WOW64_64KEY.
+// read but not write these machine-wide keys, in the native view as above.
+// The values are KEY_QUERY_VALUE and KEY_WOW64_64KEY.
 inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
 inline constexpr std::uint32_t kKeyWow64_64Key = 0x0100;
 std::uint32_t SysInfoKeyAccess(bool is32BitBuild);

@@ -2,11 +2,15 @@
 
 #include "common/AppProperties_win.h"
 #include "common/UniqueHandle_win.h"
+#include "common/Wow64_win.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace lumora {
 namespace {
+
+constexpr bool kIs32BitBuild = sizeof(void*) == 4;
 
 class RegistryKeyWin final : public RegistryKey {
 public:
@@ -33,7 +37,7 @@ bool HasWildcardOrZero(const std::wstring& path) { return path.find_first_of(std
 
 std::unique_ptr<RegistryKey> SysInfoPlatformWin::OpenKey(RegistryRoot, std::string_view keyName) {
     static_assert(kKeyQueryValue == KEY_QUERY_VALUE && kKeyWow64_64Key == KEY_WOW64_64KEY);
-    const REGSAM access = SysInfoKeyAccess(sizeof(void*) == 4);
+    const REGSAM access = SysInfoKeyAccess(kIs32BitBuild);
     const std::string name(keyName);
     UniqueKey key;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, name.c_str(), 0, access, key.put()) != ERROR_SUCCESS) return nullptr;
@@ -53,7 +57,12 @@ bool SysInfoPlatformWin::IsNormalFile(const std::wstring& path) {
     // A listing of one exact name: wildcards would let another file answer.
     if (path.empty() || HasWildcardOrZero(path)) return false;
     WIN32_FIND_DATAW found{};
-    UniqueFind find(::FindFirstFileW(path.c_str(), &found));
+    UniqueFind find;
+    {
+        std::optional<Wow64FsRedirectionOff> nativeView;
+        if (SysInfoUsesNativeViewSwitch(kIs32BitBuild)) nativeView.emplace();
+        find.reset(::FindFirstFileW(path.c_str(), &found));
+    }
     if (!find) return false;
     constexpr DWORD kNotNormal = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
     return (found.dwFileAttributes & kNotNormal) == 0;
@@ -70,9 +79,15 @@ bool SysInfoPlatformWin::StartProgram(const std::wstring& path) {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process))
-        return false;
+    BOOL started = FALSE;
+    {
+        // The same view that IsNormalFile tested the path in.
+        std::optional<Wow64FsRedirectionOff> nativeView;
+        if (SysInfoUsesNativeViewSwitch(kIs32BitBuild)) nativeView.emplace();
+        started = ::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &startup, &process);
+    }
+    if (!started) return false;
     UniqueKernelHandle processHandle(process.hProcess);
     UniqueKernelHandle threadHandle(process.hThread);
     return true;

@@ -33,11 +33,16 @@ AppProperties Read() {
     const std::wstring path = ModulePath(nullptr);
     p.folder = AppFolderFromModulePath(path);
 
-    DWORD ignored = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    if (size == 0) return p;
-    std::vector<BYTE> block(size);
-    if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return p;
+    // From the loaded module, not its file: a 32-bit build started from the
+    // real System32 would have the read redirected to SysWOW64.
+    HMODULE self = ::GetModuleHandleW(nullptr);
+    HRSRC resource = ::FindResourceW(self, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+    const DWORD size = resource ? ::SizeofResource(self, resource) : 0;
+    const void* data = size ? ::LockResource(::LoadResource(self, resource)) : nullptr;
+    if (!data) return p;
+    // The version API may write into its block (it does for ANSI queries): a
+    // copy, never the read-only resource itself.
+    std::vector<BYTE> block(static_cast<const BYTE*>(data), static_cast<const BYTE*>(data) + size);
 
     void* fixedPtr = nullptr;
     UINT fixedLen = 0;

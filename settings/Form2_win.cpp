@@ -27,12 +27,6 @@ HWND CreateChild(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD sty
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr), nullptr);
 }
 
-// Shared icons belong to the system; the others to whoever loads them.
-HICON LoadAppIcon(int size, bool shared) {
-    return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, size,
-                                           size, LR_DEFAULTCOLOR | (shared ? LR_SHARED : 0)));
-}
-
 }  // namespace
 
 bool Form2::Load() {
@@ -40,8 +34,9 @@ bool Form2::Load() {
     WNDCLASSEXW wc{};
     wc.hInstance = instance;
     wc.lpszClassName = kClassName;
+    // Until Layout sets the window's own icons; the system picks the small
+    // class icon from the same resource.
     wc.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
-    wc.hIconSm = LoadAppIcon(::GetSystemMetrics(SM_CXSMICON), true);
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     if (!RegisterClassOnce(wc)) return false;
@@ -98,9 +93,9 @@ void Form2::Layout(UINT dpi) {
     SetFontOf(places, font.get());
     font_ = std::move(font);
 
-    // The window icon in both sizes at this DPI.
-    UniqueIcon big(LoadAppIcon(::MulDiv(32, static_cast<int>(dpi), 96), false));
-    UniqueIcon small(LoadAppIcon(::MulDiv(16, static_cast<int>(dpi), 96), false));
+    // The window icon in both sizes the system draws at this DPI.
+    UniqueIcon big = LoadIconOfSize(IDI_APP, SystemIconSize(SM_CXICON, dpi));
+    UniqueIcon small = LoadIconOfSize(IDI_APP, SystemIconSize(SM_CXSMICON, dpi));
     ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
     ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.get()));
     bigIcon_ = std::move(big);

@@ -1,10 +1,12 @@
 // The About box: its texts against the executable's own version record, its
 // keys, and the system-information button against registry values set here.
+#include "common/UniqueHandle_win.h"
 #include "resource.h"
 #include "tests/e2e/Driver_win.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 
 namespace lumora::e2e {
@@ -288,6 +290,74 @@ TEST(AboutBox, LabelsSitWhereTheTwipsSay) {
         EXPECT_TRUE(NearColour(shot.At(origin.left + x, y), 0x808080, 2)) << std::hex << shot.At(origin.left + x, y);
     EXPECT_TRUE(NearColour(shot.At(origin.left + TwipsToPixels(3000), origin.top + TwipsToPixels(1800)), 0xFFFFFF, 2));
 }
+
+// The picture is the icon's own image of the size its 480 twips give at the
+// DPI, drawn as it is, not a smaller image enlarged.
+struct IconAtDpi {
+    UINT dpi;
+    int size;
+    const char* name;
+};
+
+class AboutIconTest : public ::testing::TestWithParam<IconAtDpi> {};
+
+TEST_P(AboutIconTest, ShowsTheImageOfItsSizePixelForPixel) {
+    const IconAtDpi& p = GetParam();
+    ASSERT_EQ(::GetDpiForSystem(), p.dpi) << "the test runs at the wrong DPI";
+
+    // What the picture must look like: that image over the dialog face.
+    const UniqueModule scr(::LoadLibraryExW(ScrPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(scr);
+    const UniqueIcon icon(static_cast<HICON>(
+        ::LoadImageW(scr.get(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, p.size, p.size, LR_DEFAULTCOLOR)));
+    ASSERT_TRUE(icon);
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), p.size, -p.size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    const UniqueBitmap dib(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    const UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
+    ASSERT_TRUE(dib && dc);
+    {
+        SelectObjectScope select(dc.get(), dib.get());
+        const RECT all{0, 0, p.size, p.size};
+        ::FillRect(dc.get(), &all, ::GetSysColorBrush(COLOR_BTNFACE));
+        ASSERT_TRUE(::DrawIconEx(dc.get(), 0, 0, icon.get(), p.size, p.size, 0, nullptr, DI_NORMAL));
+        ::GdiFlush();
+    }
+    std::vector<std::uint32_t> expected(static_cast<const std::uint32_t*>(bits),
+                                        static_cast<const std::uint32_t*>(bits) + p.size * p.size);
+    for (std::uint32_t& pixel : expected) pixel &= 0xFFFFFFu;
+    ASSERT_NE(std::count(expected.begin(), expected.end(), 0xFF0000u), 0) << "no red SAVE in the image";
+
+    TestFolder folder(L"about-icon");
+    AboutSession s = StartAbout(folder);
+    ASSERT_NE(s.about, nullptr);
+    HWND picture = nullptr;
+    for (HWND child : ChildWindows(s.about))
+        if ((::GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) picture = child;
+    ASSERT_NE(picture, nullptr);
+    RECT place{};
+    ::GetWindowRect(picture, &place);
+    ASSERT_EQ(place.right - place.left, p.size);
+    ASSERT_EQ(place.bottom - place.top, p.size);
+
+    int differing = -1;
+    WaitUntil(
+        [&] {
+            const Image shot = CaptureScreen();
+            differing = 0;
+            for (int y = 0; y < p.size; ++y)
+                for (int x = 0; x < p.size; ++x)
+                    differing += shot.At(place.left + x, place.top + y) != expected[y * p.size + x];
+            return differing == 0;
+        },
+        3000, 100);
+    EXPECT_EQ(differing, 0) << "pixels unlike the " << p.size << " px image";
+}
+
+INSTANTIATE_TEST_SUITE_P(AboutIcon, AboutIconTest,
+                         ::testing::Values(IconAtDpi{96, 32, "Dpi96"}, IconAtDpi{144, 48, "Dpi144"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 class AboutCloseTest : public ::testing::TestWithParam<WORD> {};
 

@@ -1,4 +1,5 @@
 // The executable's resources as Windows and Explorer read them.
+#include "common/UniqueHandle_win.h"
 #include "resource.h"
 #include "tests/e2e/Driver_win.h"
 
@@ -6,8 +7,8 @@
 
 #include <cstring>
 #include <optional>
-
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lumora::e2e {
@@ -46,25 +47,35 @@ struct IconDirEntry {
     WORD id;
 };
 
-TEST(Resources, ApplicationIconHas32And16PixelImagesIn16Colours) {
-    HMODULE scr = ::LoadLibraryExW(ScrPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(scr, nullptr);
-    HRSRC group = ::FindResourceW(scr, MAKEINTRESOURCEW(IDI_APP), RT_GROUP_ICON);
-    ASSERT_NE(group, nullptr);
-    const auto* data = static_cast<const BYTE*>(::LockResource(::LoadResource(scr, group)));
-    ASSERT_NE(data, nullptr);
-    const WORD count = *reinterpret_cast<const WORD*>(data + 4);
-    std::vector<int> sizes;
-    for (WORD i = 0; i < count; ++i) {
-        IconDirEntry e;
-        std::memcpy(&e, data + 6 + i * 14, 14);
-        sizes.push_back(e.width);
-        EXPECT_EQ(e.height, e.width);
-        EXPECT_EQ(e.bitCount, 4) << "16 colours";
+TEST(Resources, BothIconsHoldSixSizes16ColoursUpTo32PixelsPngAt256) {
+    const UniqueModule scr(::LoadLibraryExW(ScrPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(scr);
+    // Size and bits per pixel, in the order make_icons.py writes them: 16
+    // colours up to 32 px, 32-bit with alpha above.
+    const std::vector<std::pair<int, int>> expected{{16, 4}, {24, 4}, {32, 4}, {48, 32}, {64, 32}, {256, 32}};
+    for (int id : {IDI_APP, IDI_FORM1}) {
+        SCOPED_TRACE(id);
+        HRSRC group = ::FindResourceW(scr.get(), MAKEINTRESOURCEW(id), RT_GROUP_ICON);
+        ASSERT_NE(group, nullptr);
+        const auto* data = static_cast<const BYTE*>(::LockResource(::LoadResource(scr.get(), group)));
+        ASSERT_NE(data, nullptr);
+        std::vector<std::pair<int, int>> images;
+        for (WORD i = 0, count = *reinterpret_cast<const WORD*>(data + 4); i < count; ++i) {
+            IconDirEntry e;
+            std::memcpy(&e, data + 6 + i * 14, 14);
+            EXPECT_EQ(e.height, e.width);
+            EXPECT_EQ(e.colourCount, e.bitCount == 4 ? 16 : 0);
+            const int size = e.width == 0 ? 256 : e.width;  // 256 is written as 0
+            images.emplace_back(size, e.bitCount);
+            if (size != 256) continue;
+            HRSRC image = ::FindResourceW(scr.get(), MAKEINTRESOURCEW(e.id), RT_ICON);
+            ASSERT_NE(image, nullptr);
+            const auto* bytes = static_cast<const char*>(::LockResource(::LoadResource(scr.get(), image)));
+            ASSERT_NE(bytes, nullptr);
+            EXPECT_EQ(std::string(bytes, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+        }
+        EXPECT_EQ(images, expected);
     }
-    EXPECT_EQ(sizes, (std::vector<int>{32, 16}));
-    EXPECT_NE(::FindResourceW(scr, MAKEINTRESOURCEW(IDI_FORM1), RT_GROUP_ICON), nullptr);
-    ::FreeLibrary(scr);
 }
 
 TEST(Resources, ManifestAsksForPerMonitorDpiCommonControls6AndNoElevation) {

@@ -14,8 +14,6 @@ namespace {
 constexpr wchar_t kTitle[] = L"Lumora";
 constexpr wchar_t kAboutCaption[] = L"Lumoraのﾊﾞｰｼﾞｮﾝ情報";
 
-// 15 twips to the pixel at 96 DPI.
-
 struct Settings {
     Process process;
     HWND window = nullptr;
@@ -91,14 +89,26 @@ TEST(Settings, ShowsTheTitleOneLineAndTwoButtons) {
     }
 }
 
-TEST(Settings, LayoutFollowsTheTwipsAndTheWindowIsCentred) {
+// The client area is 6495 x 1095 twips.
+struct LayoutAtDpi {
+    UINT dpi;
+    int clientWidth, clientHeight;
+    const wchar_t* shot;
+    const char* name;
+};
+
+class SettingsLayoutTest : public ::testing::TestWithParam<LayoutAtDpi> {};
+
+TEST_P(SettingsLayoutTest, LayoutFollowsTheTwipsAndTheWindowIsCentred) {
+    const LayoutAtDpi& p = GetParam();
+    ASSERT_EQ(::GetDpiForSystem(), p.dpi) << "the test runs at the wrong DPI";
     TestFolder folder(L"settings-layout");
     Settings s = StartSettings(folder);
     ASSERT_NE(s.window, nullptr);
     RECT client{};
     ::GetClientRect(s.window, &client);
-    EXPECT_EQ(client.right, TwipsToPixels(6495));
-    EXPECT_EQ(client.bottom, TwipsToPixels(1095));
+    EXPECT_EQ(client.right, p.clientWidth);
+    EXPECT_EQ(client.bottom, p.clientHeight);
 
     auto placeOf = [&](HWND h) { return PlaceInClient(s.window, h); };
     const RECT ok = placeOf(ChildWithText(s.window, L"ＯＫ"));
@@ -122,8 +132,17 @@ TEST(Settings, LayoutFollowsTheTwipsAndTheWindowIsCentred) {
     EXPECT_NEAR((window.top + window.bottom) / 2, (monitor.rcWork.top + monitor.rcWork.bottom) / 2, 1);
 
     ::Sleep(300);
-    EXPECT_TRUE(CaptureWindow(s.window).Save(OutDir() + L"\\settings.png"));
+    EXPECT_TRUE(CaptureWindow(s.window).Save(OutDir() + L"\\" + p.shot));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, SettingsLayoutTest,
+    ::testing::Values(
+        // 15 twips to the pixel: 433 x 73.
+        LayoutAtDpi{96, 433, 73, L"settings.png", "Dpi96"},
+        // 10 twips to the pixel: 649.5 x 109.5, halves rounded up as MulDiv does.
+        LayoutAtDpi{144, 650, 110, L"settings-144dpi.png", "Dpi144"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Every way out ends the process at once with no other window on the way.
 enum class Way { Enter, Escape, ClickOK, ClickCancel, SpaceOnCancel, CloseBox, AltF4 };

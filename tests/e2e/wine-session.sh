@@ -4,8 +4,10 @@
 # a taskbar ("shell").
 #
 #   wine-session.sh start STATE_DIR
-#   wine-session.sh run   STATE_DIR WIDTHxHEIGHT PROGRAM.exe [ARGS...]
+#   wine-session.sh run   STATE_DIR [--dpi N] WIDTHxHEIGHT PROGRAM.exe [ARGS...]
 #   wine-session.sh run   STATE_DIR dual:WxH+WxH PROGRAM.exe [ARGS...]
+#
+# --dpi runs at that system DPI (LogPixels) instead of 96.
 #
 # "dual" runs on two monitors side by side instead of a virtual desktop (which
 # Wine gives one monitor only): a nested X server with two Xinerama heads and
@@ -22,6 +24,11 @@ mkdir -p "$state"
 state=$(cd "$state" && pwd)
 
 export WINEPREFIX="$state/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+# The DPI Wine gives every program started afterwards.
+set_dpi() {
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+}
 
 winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
 
@@ -68,10 +75,18 @@ start)
   echo "Wine prefix $WINEPREFIX on display :$(cat "$state/display")"
   ;;
 run)
+  dpi=96
+  if [ "$1" = --dpi ]; then dpi=$2; shift 2; fi
   desktop=$1 program=$2
   shift 2
   [ -s "$state/display" ] || { echo "no Wine session: run the e2e.setup test first" >&2; exit 1; }
   export DISPLAY=":$(cat "$state/display")"
+  # The prefix is shared by all tests: a run at another DPI leaves a mark until
+  # it has put 96 back, so a run that was killed half-way is mended by the next.
+  if [ "$dpi" != 96 ] || [ -f "$state/dpi-changed" ]; then
+    touch "$state/dpi-changed"
+    set_dpi "$dpi"
+  fi
   out="$state/out" work="$state/work"
   mkdir -p "$out" "$work"
   result="$state/result.$$"
@@ -115,6 +130,12 @@ run)
   # the next test starts on a fresh one.
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
+  if [ -f "$state/dpi-changed" ]; then
+    set_dpi 96
+    # Waiting for the server to end writes the registry to disk.
+    wineserver -w 2>/dev/null || true
+    rm -f "$state/dpi-changed"
+  fi
   if [ ! -f "$result" ]; then
     echo "the test driver ended without reporting a result" >&2
     exit 1

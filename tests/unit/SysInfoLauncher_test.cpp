@@ -181,6 +181,16 @@ TEST(SysInfoKeyAccess, AsksForReadingOnly) {
     EXPECT_EQ(SysInfoKeyAccess(true) & kKeyWow64_64Key, kKeyWow64_64Key);
 }
 
+// Regression: a 32-bit build read the native registry but tested and started
+// the path found there with redirection on, so C:\Windows\System32\msinfo32.exe
+// was looked for in SysWOW64. Files and keys in one view.
+TEST(SysInfoKeyAccess, FilesAreInTheViewTheKeysAreReadIn) {
+    EXPECT_TRUE(SysInfoUsesNativeViewSwitch(true));
+    EXPECT_EQ(SysInfoKeyAccess(true) & 0x0300u, kKeyWow64_64Key);
+    EXPECT_FALSE(SysInfoUsesNativeViewSwitch(false));
+    EXPECT_EQ(SysInfoKeyAccess(false) & 0x0300u, 0u);
+}
+
 // --- GetKeyValue ----------------------------------------------------------
 
 TEST(GetKeyValue, ReadsAStringThroughThePlatformConversion) {
