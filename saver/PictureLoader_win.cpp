@@ -1,5 +1,6 @@
 #include "saver/PictureLoader_win.h"
 
+#include "common/Wow64_win.h"
 #include "saver/Orientation.h"
 #include "saver/PictureHeader.h"
 
@@ -362,9 +363,21 @@ UniqueBitmap Decode(IWICImagingFactory* factory, const PictureSource& p, UINT wi
     return present(source.Get());
 }
 
+// A 32-bit build installed in System32 runs from the real System32, and its
+// pictures lie there, not in SysWOW64. Only the file calls themselves go
+// unredirected: the decoders' own DLLs must still load from the right folder.
+UniqueFile OpenPicture(const std::wstring& path) {
+    [[maybe_unused]] const Wow64FsRedirectionOff native;
+    // Shared every way, so that the user may replace or delete the picture
+    // even while it is being read.
+    return UniqueFile(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 }  // namespace
 
 FileStamp StampOf(const std::wstring& path) {
+    [[maybe_unused]] const Wow64FsRedirectionOff native;
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -379,10 +392,7 @@ bool PictureLoader::Init() {
 
 PreparedFile PictureLoader::Prepare(const std::wstring& path, ClientSize client, const CancelCheck& cancelled) const {
     PreparedFile out;
-    // Shared every way, so that the user may replace or delete the picture
-    // even while it is being read.
-    const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueFile file = OpenPicture(path);
     if (!file) {
         out.stamp = StampOf(path);
         return out;
