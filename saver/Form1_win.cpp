@@ -20,6 +20,8 @@ constexpr UINT kPictureReady = WM_APP + 1;
 
 void MakeTopmost(HWND hwnd) { ::SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE); }
 
+ScreenRect MainScreen() { return {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)}; }
+
 }  // namespace
 
 bool Form1::Load() {
@@ -49,21 +51,21 @@ void Form1::Show() {
 }
 
 void Form1::Form_Load() {
-    ::SetWindowPos(hwnd(), nullptr, 0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN),
-                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const ScreenRect screen = MainScreen();
+    ::SetWindowPos(hwnd(), nullptr, 0, 0, screen.right, screen.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // The user comes back to the window they left, not to the taskbar.
+    previousForeground_ = ::GetForegroundWindow();
     // Black comes from the class brush and from Paint.
     // Marks the saver active for this session only: not written, not broadcast.
     ::SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, 0xFFFFFFFF, const_cast<char*>(""), 0);
     ::ShowCursor(FALSE);
-    OldImc = ::ImmAssociateContext(hwnd(), nullptr);
-    // Only a taskbar with an empty title matches, as the name is "" and not null.
-    hTaskbar = ::FindWindowA("Shell_traywnd", "");
-    if (hTaskbar) ::SetWindowPos(hTaskbar, nullptr, 0, 0, 0, 0, SWP_HIDEWINDOW);
+    OldImc_ = ::ImmAssociateContext(hwnd(), nullptr);
+    hTaskbar_ = taskbars_.Hide();
     // A fault in the picture pipeline must not leave the desktop without them.
     InstallLastChance(hwnd(), [](void* self) { static_cast<Form1*>(self)->RestoreDesktop(); }, this);
     MakeTopmost(hwnd());
     // The slideshow stays on the main monitor; every other one just goes dark.
-    covers_ = CoverOtherMonitors({0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)}, hwnd());
+    covers_ = CoverOtherMonitors(screen, hwnd());
     Refresh();
     // PicNo 1, PicMax 50, FirstMove armed. The first picture appears as soon
     // as the worker has it; the screen is black until then.
@@ -73,11 +75,12 @@ void Form1::Form_Load() {
 void Form1::Timer1_Timer() {
     MakeTopmost(hwnd());
     for (const auto& cover : covers_) cover->MakeTopmost();
-    // Focus within our own thread is not enough if another program took the foreground.
+    // The foreground, not only the focus within our own thread: keys go to
+    // the foreground window.
     ::SetForegroundWindow(hwnd());
     ::SetFocus(hwnd());
-    // Without the focus keys would not reach us; try again at the next tick.
-    if (::GetFocus() != hwnd()) return;
+    // Without it keys would not reach us; try again at the next tick.
+    if (::GetForegroundWindow() != hwnd()) return;
     ShowNextPicture();
 }
 
@@ -85,15 +88,32 @@ void Form1::Form_Unload() {
     // Every way out comes here; the desktop is restored once.
     if (unloading_) return;
     unloading_ = true;
-    DisarmLastChance();
+    // Giving the foreground back deactivates us, which comes here again from
+    // the last-chance handler's restore: that one ends the process itself.
+    if (!DisarmLastChance()) return;
     RestoreDesktop();
     EndProgram();
 }
 
 void Form1::RestoreDesktop() {
     ::ShowCursor(TRUE);
-    ::ImmAssociateContext(hwnd(), OldImc);
-    if (hTaskbar) ::SetWindowPos(hTaskbar, nullptr, 0, 0, 0, 0, SWP_SHOWWINDOW);
+    ::ImmAssociateContext(hwnd(), OldImc_);
+    taskbars_.ShowHidden();
+    // Whatever the system picks when that window is gone, but never a
+    // taskbar because we showed it.
+    if (previousForeground_ && ::IsWindow(previousForeground_)) ::SetForegroundWindow(previousForeground_);
+}
+
+void Form1::FollowDisplay() {
+    const ScreenRect screen = MainScreen();
+    ::SetWindowPos(hwnd(), nullptr, 0, 0, screen.right, screen.bottom, SWP_NOZORDER | SWP_NOACTIVATE);
+    covers_.clear();
+    covers_ = CoverOtherMonitors(screen, hwnd());
+    for (const auto& cover : covers_) cover->Show();
+    // The picture on show again, fitted to the new screen; the pointer
+    // reference is armed again, as the system has moved the pointer.
+    if (const auto request = slideshow_.Refit(ClientArea())) Prepare(*request, false);
+    Refresh();
 }
 
 void Form1::Form_KeyDown() { Form_Unload(); }
@@ -123,15 +143,15 @@ void Form1::PictureArrived(std::unique_ptr<PictureResult> result) {
         return;
     case Slideshow::Arrival::Show:
         // The picture before goes as this one takes its place.
-        Image1.bitmap = std::move(result->picture->bitmap);
-        Image1.rect = result->picture->rect;
-        Image1.Visible = true;
+        Image1_.bitmap = std::move(result->picture->bitmap);
+        Image1_.rect = result->picture->rect;
+        Image1_.Visible = true;
         break;
     case Slideshow::Arrival::Black:
         // A missing, unreadable or unplaceable picture leaves the screen
         // black until the next tick.
-        Image1.Visible = false;
-        Image1.bitmap.reset();
+        Image1_.Visible = false;
+        Image1_.bitmap.reset();
         break;
     }
     Refresh();
@@ -156,11 +176,11 @@ void Form1::Paint() {
     PaintScope paint(hwnd());
     const HDC dc = paint.dc();
     if (!dc) return;
-    if (Image1.Visible && Image1.bitmap) {
-        const PixelRect& r = Image1.rect;
+    if (Image1_.Visible && Image1_.bitmap) {
+        const PixelRect& r = Image1_.rect;
         UniqueMemoryDc memory(::CreateCompatibleDC(dc));
         if (memory) {
-            SelectObjectScope select(memory.get(), Image1.bitmap.get());
+            SelectObjectScope select(memory.get(), Image1_.bitmap.get());
             ::BitBlt(dc, r.left, r.top, r.width(), r.height(), memory.get(), 0, 0, SRCCOPY);
             ::ExcludeClipRect(dc, r.left, r.top, r.right, r.bottom);
         }
@@ -173,6 +193,11 @@ void Form1::Paint() {
 LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     if (IsButtonPress(msg)) {
         Form_MouseDown();
+        return 0;
+    }
+    if (msg == taskbarCreated_ && msg != 0) {
+        // Explorer started again: its new taskbar would stand above nothing.
+        hTaskbar_ = taskbars_.Hide();
         return 0;
     }
     switch (msg) {
@@ -205,6 +230,22 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_MOUSEMOVE:
         Form_MouseMove(static_cast<float>(GET_X_LPARAM(lp)), static_cast<float>(GET_Y_LPARAM(lp)));
         return 0;
+    case WM_ACTIVATEAPP:
+        // Another program took the foreground: the user should see where
+        // the keys now go.
+        if (wp) {
+            active_ = true;
+        } else if (active_) {
+            Form_Unload();
+        }
+        return 0;
+    case WM_DISPLAYCHANGE:
+        FollowDisplay();
+        return 0;
+    case WM_SYSCOMMAND:
+        // The idle timer must not start a saver over this one.
+        if ((wp & 0xFFF0) == SC_SCREENSAVE) return 0;
+        break;
     case WM_CLOSE:
     case WM_DESTROY:
         Form_Unload();

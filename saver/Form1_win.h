@@ -5,6 +5,7 @@
 #include "saver/MonitorCover_win.h"
 #include "saver/PictureWorker_win.h"
 #include "saver/Slideshow.h"
+#include "saver/Taskbars_win.h"
 
 #include <imm.h>
 
@@ -35,8 +36,10 @@ private:
     void Form_Load();
     void Timer1_Timer();
     void Form_Unload();
-    // Pointer, input method and taskbar back as they were.
+    // Pointer, input method, taskbars and foreground back as they were.
     void RestoreDesktop();
+    // The screen changed size, or monitors came or went.
+    void FollowDisplay();
     void Form_KeyDown();
     void Form_MouseDown();
     void Form_MouseMove(float X, float Y);
@@ -50,12 +53,16 @@ private:
     void Refresh();
     void Paint();
 
-    PictureBox Image1;
+    PictureBox Image1_;
     std::vector<std::unique_ptr<MonitorCover>> covers_;  // the other monitors, kept dark
     Slideshow slideshow_;  // PicNo, PicMax, FirstMove and the pointer reference
     PictureWorker worker_;
-    HIMC OldImc = nullptr;
-    HWND hTaskbar = nullptr;
+    HIMC OldImc_ = nullptr;
+    HWND hTaskbar_ = nullptr;
+    Taskbars taskbars_;
+    HWND previousForeground_ = nullptr;  // given the foreground back at the end
+    const UINT taskbarCreated_ = ::RegisterWindowMessageW(L"TaskbarCreated");
+    bool active_ = false;
     bool unloading_ = false;
 };
 

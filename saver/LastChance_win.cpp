@@ -8,13 +8,16 @@ namespace lumora {
 namespace {
 
 // Plain globals: the filter runs when nothing else in the process can be trusted.
-std::atomic<RestoreSteps> g_restore{nullptr};
+enum State : int { kNone, kArmed, kTakenByFault };
+std::atomic<int> g_state{kNone};
+RestoreSteps g_restore = nullptr;
 void* g_context = nullptr;
 HWND g_window = nullptr;
 
 void RestoreOnce() {
-    const RestoreSteps restore = g_restore.exchange(nullptr);
-    if (!restore) return;
+    int armed = kArmed;
+    if (!g_state.compare_exchange_strong(armed, kTakenByFault)) return;
+    const RestoreSteps restore = g_restore;
     // The pointer's display count belongs to the input state of the thread
     // that hid it; a fault on another thread joins that state first.
     const DWORD ownerThread = ::GetWindowThreadProcessId(g_window, nullptr);
@@ -41,11 +44,15 @@ LONG WINAPI LastChanceFilter(EXCEPTION_POINTERS*) {
 void InstallLastChance(HWND window, RestoreSteps restore, void* context) {
     g_window = window;
     g_context = context;
-    g_restore.store(restore);
+    g_restore = restore;
+    g_state = kArmed;
     ::SetUnhandledExceptionFilter(LastChanceFilter);
     std::set_terminate(LastChanceTerminate);
 }
 
-void DisarmLastChance() { g_restore.store(nullptr); }
+bool DisarmLastChance() {
+    int state = kArmed;
+    return g_state.compare_exchange_strong(state, kNone) || state != kTakenByFault;
+}
 
 }  // namespace lumora

@@ -13,7 +13,9 @@ using RestoreSteps = void (*)(void* context);
 // thread did the hiding. Installing again replaces the steps.
 void InstallLastChance(HWND window, RestoreSteps restore, void* context);
 
-// The steps are done (or no longer needed): a later fault restores nothing.
-void DisarmLastChance();
+// Whoever ends the process takes the steps over: a later fault restores
+// nothing. False only when a fault has taken them already: the process is
+// then ending with the fault's code, and the caller leaves it to that.
+bool DisarmLastChance();
 
 }  // namespace lumora

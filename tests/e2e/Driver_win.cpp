@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <thread>
 #include <utility>
 
 using Microsoft::WRL::ComPtr;
@@ -462,9 +463,12 @@ std::vector<DWORD> VersionRecord::Translations() const {
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs) {
     const ULONGLONG end = ::GetTickCount64() + timeoutMs;
     for (;;) {
+        // The driver's own windows answer the saver meanwhile.
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
         if (condition()) return true;
         if (::GetTickCount64() >= end) return false;
-        ::Sleep(pollMs);
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, pollMs, QS_ALLINPUT);
     }
 }
 
@@ -480,6 +484,52 @@ std::uint32_t ScreenPixel(int x, int y) {
 bool WaitForCentre(std::uint32_t colour, DWORD timeoutMs, int tolerance) {
     const int x = ::GetSystemMetrics(SM_CXSCREEN) / 2, y = ::GetSystemMetrics(SM_CYSCREEN) / 2;
     return WaitUntil([&] { return NearColour(ScreenPixel(x, y), colour, tolerance); }, timeoutMs, 10);
+}
+
+OwnWindow::OwnWindow(const Options& options) {
+    const auto create = [options] {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = ::DefWindowProcW;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = options.className;
+        wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+        ::RegisterClassExW(&wc);  // fails harmlessly when registered already
+        const DWORD exStyle = options.activate ? 0 : WS_EX_NOACTIVATE;
+        HWND hwnd = ::CreateWindowExW(exStyle | WS_EX_TOOLWINDOW, options.className, options.title, WS_POPUP, 10, 10,
+                                      200, 40, nullptr, nullptr, wc.hInstance, nullptr);
+        if (hwnd && options.visible) {
+            ::SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0,
+                           SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW | (options.activate ? 0 : SWP_NOACTIVATE));
+            if (options.activate) ::SetForegroundWindow(hwnd);
+        }
+        return hwnd;
+    };
+    if (!options.hung) {
+        hwnd_ = create();
+        return;
+    }
+    // Created on a thread that then stops answering, as a hung program's would.
+    release_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE created = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    thread_ = std::thread([this, create, created] {
+        hwnd_ = create();
+        ::SetEvent(created);
+        ::WaitForSingleObject(release_, INFINITE);
+        ::DestroyWindow(hwnd_);
+    });
+    ::WaitForSingleObject(created, 5000);
+    ::CloseHandle(created);
+}
+
+OwnWindow::~OwnWindow() {
+    if (thread_.joinable()) {
+        ::SetEvent(release_);
+        thread_.join();
+        ::CloseHandle(release_);
+    } else if (hwnd_) {
+        ::DestroyWindow(hwnd_);
+    }
 }
 
 }  // namespace lumora::e2e

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace lumora::e2e {
@@ -127,6 +128,31 @@ void Tick(HWND form);
 std::uint32_t ScreenPixel(int x, int y);
 // Waits until the screen's centre, where every picture sits, shows `colour`.
 bool WaitForCentre(std::uint32_t colour, DWORD timeoutMs = 5000, int tolerance = 8);
+
+// A top-level window of the driver's own, standing in for another program's
+// window or a taskbar; gone with this object. On the driver's thread it is
+// answered whenever the driver waits (WaitUntil); `hung` puts it on a thread
+// of its own that answers nothing until the object goes.
+class OwnWindow {
+public:
+    struct Options {
+        const wchar_t* className = L"LumoraDriverWindow";
+        const wchar_t* title = L"another program";
+        bool visible = true;
+        bool activate = true;  // takes the foreground
+        bool hung = false;
+    };
+    explicit OwnWindow(const Options& options);
+    ~OwnWindow();
+    OwnWindow(const OwnWindow&) = delete;
+    OwnWindow& operator=(const OwnWindow&) = delete;
+    HWND hwnd() const { return hwnd_; }
+
+private:
+    HWND hwnd_ = nullptr;
+    HANDLE release_ = nullptr;
+    std::thread thread_;
+};
 
 // The version record of an executable, as the version API reads it.
 class VersionRecord {

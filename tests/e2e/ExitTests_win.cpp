@@ -6,17 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace lumora::e2e {
 namespace {
 
 constexpr wchar_t kCaption[] = L"Form1";
-constexpr UINT_PTR kTimer1Id = 1;
 
 std::wstring PictureName(int n) { return PictureFileName(L"", static_cast<std::int16_t>(n)).substr(1); }
-
-void Tick(HWND form) { ::SendMessageW(form, WM_TIMER, kTimer1Id, 0); }
 
 LRESULT SendWithin(HWND form, UINT msg, WPARAM wp, LPARAM lp) {
     DWORD_PTR result = 0;
@@ -108,20 +106,123 @@ TEST(Exit, EveryWayOutLeavesTheDesktopWhole) {
     std::fflush(stdout);
 }
 
-TEST(Exit, CancelledSessionEndKeepsTheSlideshowRunning) {
-    TestFolder folder(L"exit-cancelled");
+// A slideshow in `folder`, in front, its first picture on screen.
+struct Show {
+    Process process;
+    HWND form = nullptr;
+};
+
+Show StartShow(const TestFolder& folder) {
+    Show s;
+    s.process = Process::Start(folder.scr(), L"/s");
+    s.form = WaitForWindow(s.process.pid(), kCaption, 10000);
+    EXPECT_NE(s.form, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == s.form && !TaskbarVisible(); }, 5000))
+        << "the show is not in front with the taskbar hidden";
+    return s;
+}
+
+void ExpectEnded(const Show& s) {
+    EXPECT_TRUE(s.process.WaitExit(5000)) << "still running";
+    EXPECT_EQ(s.process.ExitCode().value_or(1234), 0u);
+}
+
+TEST(Exit, NothingButAWayOutEndsTheShow) {
+    TestFolder folder(L"exit-no-way-out");
     ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 320, 240, 0x3080C0));
-    Process p = Process::Start(folder.scr(), L"/s");
-    HWND form = WaitForWindow(p.pid(), kCaption, 10000);
-    ASSERT_NE(form, nullptr);
-    // Another program refused the log-off: the session goes on, and so does the saver.
-    SendWithin(form, WM_ENDSESSION, FALSE, 0);
-    ::Sleep(300);
-    EXPECT_TRUE(p.Running());
-    EXPECT_FALSE(TaskbarVisible());
-    ::PostMessageW(form, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(p.WaitExit(5000));
+    const struct {
+        const char* name;
+        UINT msg;
+        WPARAM wp;
+    } messages[] = {
+        // Another program refused the log-off: the session goes on, and so does the show.
+        {"cancelled session end", WM_ENDSESSION, FALSE},
+        // The idle timer asking again must not start another saver over this one.
+        {"screen-saver command", WM_SYSCOMMAND, SC_SCREENSAVE},
+    };
+    Show s = StartShow(folder);
+    ASSERT_NE(s.form, nullptr);
+    for (const auto& m : messages) {
+        SendWithin(s.form, m.msg, m.wp, 0);
+        ::Sleep(300);
+        EXPECT_TRUE(s.process.Running()) << m.name;
+        EXPECT_EQ(::GetForegroundWindow(), s.form) << m.name;
+        EXPECT_FALSE(TaskbarVisible()) << m.name;
+    }
+    ::PostMessageW(s.form, WM_CLOSE, 0, 0);
+    ExpectEnded(s);
     EXPECT_TRUE(WaitUntil(TaskbarVisible, 2000));
+}
+
+// Regression: the taskbar was shown again by a call that also activated it, so
+// after the show the user's keys went to the taskbar; and every taskbar was
+// shown, hidden before the show or not.
+TEST(Exit, TheDesktopComesBackAsItWasFound) {
+    TestFolder folder(L"exit-as-found");
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 320, 240, 0x3080C0));
+    // A program in front, a taskbar on another monitor and one there that the user hid.
+    OwnWindow front({.title = L"the program in front"});
+    OwnWindow other({.className = L"Shell_SecondaryTrayWnd", .title = L"", .activate = false});
+    OwnWindow hidden({.className = L"Shell_SecondaryTrayWnd", .title = L"", .visible = false, .activate = false});
+    ASSERT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == front.hwnd(); }, 2000));
+
+    Show s = StartShow(folder);
+    ASSERT_NE(s.form, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindowVisible(other.hwnd()); }, 2000)) << "the other taskbar shows";
+    PressKey('K');
+    ExpectEnded(s);
+    EXPECT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == front.hwnd(); }, 2000))
+        << "in front now: " << WideToUtf8(ClassName(::GetForegroundWindow()));
+    EXPECT_TRUE(WaitUntil([&] { return TaskbarVisible() && ::IsWindowVisible(other.hwnd()); }, 2000));
+    EXPECT_FALSE(::IsWindowVisible(hidden.hwnd())) << "a taskbar hidden before the show is shown after it";
+
+    // The main taskbar, hidden by the user, stays hidden too.
+    HWND taskbar = Taskbar();
+    ::ShowWindow(taskbar, SW_HIDE);
+    struct ShowAgain {
+        HWND taskbar;
+        ~ShowAgain() { ::ShowWindow(taskbar, SW_SHOWNA); }
+    } showAgain{taskbar};
+    Show again = StartShow(folder);
+    ::PostMessageW(again.form, WM_CLOSE, 0, 0);
+    ExpectEnded(again);
+    ::Sleep(500);
+    EXPECT_FALSE(TaskbarVisible());
+}
+
+// As the platform's own screen-saver framework does: the user sees where the keys go.
+TEST(Exit, AnotherProgramTakingTheForegroundEndsTheShow) {
+    TestFolder folder(L"exit-foreground");
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 320, 240, 0x3080C0));
+    Show s = StartShow(folder);
+    ASSERT_NE(s.form, nullptr);
+    OwnWindow other({.title = L"a program that came to the front"});
+    ExpectEnded(s);
+    EXPECT_TRUE(WaitUntil(TaskbarVisible, 2000));
+    EXPECT_EQ(::GetForegroundWindow(), other.hwnd());
+}
+
+// Taskbars belong to Explorer: one that hangs must not hang the show, and a
+// new one (Explorer started again) is hidden too.
+TEST(Exit, HungOrNewTaskbarsNeitherHoldUpTheShowNorStayInView) {
+    TestFolder folder(L"exit-taskbars");
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 320, 240, 0x3080C0));
+    std::optional<OwnWindow> hung(
+        OwnWindow::Options{.className = L"Shell_SecondaryTrayWnd", .title = L"", .activate = false, .hung = true});
+    Show s = StartShow(folder);
+    ASSERT_NE(s.form, nullptr);
+    EXPECT_TRUE(WaitForCentre(0x3080C0)) << "the show is held up by a hung taskbar";
+    DWORD_PTR ignored = 0;
+    EXPECT_NE(::SendMessageTimeoutW(s.form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored), 0);
+
+    OwnWindow reborn({.className = L"Shell_TrayWnd", .title = L"", .activate = false});
+    SendWithin(s.form, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindowVisible(reborn.hwnd()); }, 2000)) << "the new taskbar shows";
+    EXPECT_TRUE(s.process.Running());
+    PressKey('K');
+    ExpectEnded(s);
+    EXPECT_TRUE(WaitUntil([&] { return ::IsWindowVisible(reborn.hwnd()) && TaskbarVisible(); }, 2000));
+    hung.reset();  // answers again, and takes the queued hide and show in turn
 }
 
 }  // namespace

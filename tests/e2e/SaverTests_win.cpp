@@ -95,7 +95,7 @@ Slideshow StartSlideshow(const TestFolder& folder) {
 void ExpectEndedAndRestored(const Slideshow& s, const char* how) {
     EXPECT_TRUE(s.process.WaitExit(5000)) << how << ": still running";
     EXPECT_EQ(s.process.ExitCode().value_or(1234), 0u) << how;
-    EXPECT_TRUE(TaskbarVisible()) << how << ": taskbar not restored";
+    EXPECT_TRUE(WaitUntil(TaskbarVisible, 2000)) << how << ": taskbar not restored";
 }
 
 // Colour of the cycle test's picture n, distinct for 1..50.
@@ -144,14 +144,16 @@ TEST(Saver, CoversTheScreenTopmostWithoutTaskbarButtonAndHidesTheTaskbar) {
     EXPECT_EQ(::WindowFromPoint({cx, cy}), s.form);
     EXPECT_EQ(::WindowFromPoint({ScreenWidth() - 1, ScreenHeight() - 1}), s.form) << "taskbar corner";
 
-    // Another window that makes itself topmost is covered again at the next tick.
-    HWND rival = ::CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"rival", WS_POPUP | WS_VISIBLE, 0, 0, 300, 200, nullptr,
-                                   nullptr, nullptr, nullptr);
-    ASSERT_NE(rival, nullptr);
-    ::SetWindowPos(rival, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    Tick(s.form);
-    EXPECT_EQ(::WindowFromPoint({10, 10}), s.form) << "not back on top after a tick";
-    ::DestroyWindow(rival);
+    // Another window that makes itself topmost without taking the foreground
+    // is covered again at the next tick.
+    {
+        OwnWindow rival({.title = L"rival", .activate = false});
+        ::SetWindowPos(rival.hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        ASSERT_EQ(::WindowFromPoint({20, 20}), rival.hwnd());
+        Tick(s.form);
+        EXPECT_EQ(::WindowFromPoint({20, 20}), s.form) << "not back on top after a tick";
+        EXPECT_EQ(::GetForegroundWindow(), s.form);
+    }
 
     // The screenshot for the record.
     CaptureScreen().Save(OutDir() + L"\\saver-window.png");
@@ -396,6 +398,57 @@ TEST(Saver, SmallOrOneAxisMovementsDoNotEndIt) {
     }
     MoveOver(s.form, x0 + 6, y0 + 6);
     ExpectEndedAndRestored(s, "slow diagonal steps");
+}
+
+// Regression: after the screen changed size the show went on covering the old
+// screen, with every picture fitted to it.
+TEST(Saver, FollowsTheScreenWhenItChangesSize) {
+    ASSERT_EQ(ScreenWidth(), 1024);
+    ASSERT_EQ(ScreenHeight(), 768);
+    // Back to the desktop's own size however the test ends.
+    struct ResetDisplay {
+        ~ResetDisplay() { ::ChangeDisplaySettingsExW(nullptr, nullptr, nullptr, 0, nullptr); }
+    } reset;
+    TestFolder folder(L"saver-display-change");
+    // 4:1, so it fills the width with black bands above and below:
+    // 1024 x 256 at top (768 - 256) / 2 = 256; on 800 x 600, 800 x 200 at top 200.
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 1600, 400, 0x40A0E0));
+    Slideshow s = StartSlideshow(folder);
+    ASSERT_NE(s.form, nullptr);
+    const auto boxIs = [](int left, int top, int right, int bottom) {
+        return WaitUntil(
+            [&] {
+                const Box b = NonBlackBox(CaptureScreen());
+                return b.left == left && b.top == top && b.right == right && b.bottom == bottom;
+            },
+            3000, 100);
+    };
+    ASSERT_TRUE(boxIs(0, 256, 1024, 512));
+    MoveOver(s.form, 1000, 700);  // the reference, as the picture has armed it
+
+    DEVMODEW mode{};
+    mode.dmSize = sizeof(mode);
+    mode.dmPelsWidth = 800;
+    mode.dmPelsHeight = 600;
+    mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+    ASSERT_EQ(::ChangeDisplaySettingsExW(nullptr, &mode, nullptr, 0, nullptr), DISP_CHANGE_SUCCESSFUL);
+    ASSERT_TRUE(WaitUntil([] { return ScreenWidth() == 800 && ScreenHeight() == 600; }, 3000));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            RECT r{};
+            ::GetWindowRect(s.form, &r);
+            return r.left == 0 && r.top == 0 && r.right == 800 && r.bottom == 600;
+        },
+        3000))
+        << "the window still covers the old screen";
+    EXPECT_TRUE(boxIs(0, 200, 800, 400)) << "the picture is not fitted to the new screen";
+    // The system moves the pointer with the screen: the reference is taken afresh.
+    MoveOver(s.form, 700, 500);
+    MoveOver(s.form, 703, 503);
+    ::Sleep(200);
+    EXPECT_TRUE(s.process.Running()) << "a move after the change was measured from the old reference";
+    PressKey(VK_SPACE);
+    ExpectEndedAndRestored(s, "space");
 }
 
 TEST(Saver, RunsAndEndsNormallyWithoutATaskbarWindow) {
