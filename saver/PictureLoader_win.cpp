@@ -7,6 +7,7 @@
 #include <propidl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <limits>
 #include <vector>
@@ -303,13 +304,87 @@ int ReadOrientation(IWICBitmapDecoder* decoder, IWICBitmapFrameDecode* frame, co
     return NormalisedOrientation(tag ? std::optional<std::int64_t>(*tag) : std::nullopt);
 }
 
+// The decoders read the file through this, on demand, from the one handle the
+// preparation opened: a mapped view of the whole file (what the imaging
+// component offers for a handle) would put all of it into memory at once.
+class FileStream final : public IStream {
+public:
+    explicit FileStream(HANDLE file) : file_(file) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_ISequentialStream || iid == IID_IStream) {
+            *out = static_cast<IStream*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override {
+        DWORD done = 0;
+        if (!::ReadFile(file_, buffer, size, &done, nullptr)) return HRESULT_FROM_WIN32(::GetLastError());
+        if (read) *read = done;
+        return done == size ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
+        // STREAM_SEEK_SET, _CUR and _END are FILE_BEGIN, _CURRENT and _END.
+        LARGE_INTEGER now{};
+        if (origin > STREAM_SEEK_END || !::SetFilePointerEx(file_, move, &now, origin))
+            return STG_E_INVALIDFUNCTION;
+        if (position) position->QuadPart = static_cast<ULONGLONG>(now.QuadPart);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
+        LARGE_INTEGER size{};
+        if (!stat || !::GetFileSizeEx(file_, &size)) return STG_E_INVALIDPOINTER;
+        *stat = STATSTG{};
+        stat->type = STGTY_STREAM;
+        stat->cbSize.QuadPart = static_cast<ULONGLONG>(size.QuadPart);
+        stat->grfMode = STGM_READ;
+        return S_OK;
+    }
+    // Read-only and not shared.
+    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Revert() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IStream** out) override {
+        if (out) *out = nullptr;
+        return E_NOTIMPL;
+    }
+
+private:
+    ~FileStream() = default;
+
+    HANDLE file_;  // owned by the preparation, which outlives every decoder
+    std::atomic<ULONG> references_{1};
+};
+
 // Opens the picture on an open file, whatever its name says, and reads the
 // natural size of its first frame and its orientation; nothing when it is not
 // a picture or its frame alone is over the budget.
 std::optional<PictureSource> Open(IWICImagingFactory* factory, HANDLE file, const std::vector<std::uint8_t>& start) {
     PictureSource p;
-    if (FAILED(factory->CreateDecoderFromFileHandle(reinterpret_cast<ULONG_PTR>(file), nullptr,
-                                                    WICDecodeMetadataCacheOnDemand, &p.decoder)))
+    ComPtr<IStream> stream;
+    stream.Attach(new FileStream(file));
+    if (FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand, &p.decoder)))
         return std::nullopt;
     if (FAILED(p.decoder->GetFrame(0, &p.frame))) return std::nullopt;
     if (FAILED(p.frame->GetSize(&p.storedWidth, &p.storedHeight))) return std::nullopt;
