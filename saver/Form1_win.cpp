@@ -88,8 +88,8 @@ void Form1::Form_Unload() {
     // Every way out comes here; the desktop is restored once.
     if (unloading_) return;
     unloading_ = true;
-    // Giving the foreground back deactivates us, which comes here again from
-    // the last-chance handler's restore: that one ends the process itself.
+    // A fault on another thread may be giving the desktop back already; that
+    // way ends the process with the fault's code.
     if (!DisarmLastChance()) return;
     RestoreDesktop();
     EndProgram();
@@ -99,9 +99,11 @@ void Form1::RestoreDesktop() {
     ::ShowCursor(TRUE);
     ::ImmAssociateContext(hwnd(), OldImc_);
     taskbars_.ShowHidden();
-    // Whatever the system picks when that window is gone, but never a
-    // taskbar because we showed it.
-    if (previousForeground_ && ::IsWindow(previousForeground_)) ::SetForegroundWindow(previousForeground_);
+    // Back to the window the user left, unless another has taken the
+    // foreground from us meanwhile; whatever the system picks when that window
+    // is gone, but never a taskbar because we showed it.
+    if (::GetForegroundWindow() == hwnd() && previousForeground_ && ::IsWindow(previousForeground_))
+        ::SetForegroundWindow(previousForeground_);
 }
 
 void Form1::FollowDisplay() {

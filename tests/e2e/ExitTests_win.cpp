@@ -194,12 +194,15 @@ TEST(Exit, TheDesktopComesBackAsItWasFound) {
 TEST(Exit, AnotherProgramTakingTheForegroundEndsTheShow) {
     TestFolder folder(L"exit-foreground");
     ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 320, 240, 0x3080C0));
+    OwnWindow before({.title = L"the program in front before the show"});
+    ASSERT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == before.hwnd(); }, 2000));
     Show s = StartShow(folder);
     ASSERT_NE(s.form, nullptr);
     OwnWindow other({.title = L"a program that came to the front"});
     ExpectEnded(s);
     EXPECT_TRUE(WaitUntil(TaskbarVisible, 2000));
-    EXPECT_EQ(::GetForegroundWindow(), other.hwnd());
+    ::Sleep(300);
+    EXPECT_EQ(::GetForegroundWindow(), other.hwnd()) << "the show took the foreground away from it";
 }
 
 // Taskbars belong to Explorer: one that hangs must not hang the show, and a
