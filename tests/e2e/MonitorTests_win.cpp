@@ -12,8 +12,6 @@
 namespace lumora::e2e {
 namespace {
 
-constexpr UINT_PTR kTimer1Id = 1;
-
 std::wstring PictureName(int n) { return PictureFileName(L"", static_cast<std::int16_t>(n)).substr(1); }
 
 std::vector<RECT> Monitors() {
@@ -62,6 +60,9 @@ void MoveOver(HWND hwnd, int x, int y) {
     ::SendMessageTimeoutW(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000, &ignored);
 }
 
+// Pictures 1 and 2: a picture change shows.
+constexpr std::uint32_t kColours[] = {0x20C040, 0xC04020};
+
 class Monitor : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -71,7 +72,7 @@ protected:
                                       << ": run it through ctest (e2e.monitors) or wine-session.sh run STATE "
                                          "dual:WxH+WxH LumoraDriver.exe --gtest_filter=Monitor.*";
         for (int n = 1; n <= 2; ++n)
-            ASSERT_TRUE(WritePicture(folder_.file(PictureName(n)), PictureFormat::Png, 200, 100, 0x20C040));
+            ASSERT_TRUE(WritePicture(folder_.file(PictureName(n)), PictureFormat::Png, 200, 100, kColours[n - 1]));
     }
     TestFolder folder_{L"monitors"};
     std::vector<RECT> others_;
@@ -106,7 +107,7 @@ TEST_F(Monitor, SecondMonitorGetsABlackTopmostCoverAndTheSlideshowStaysOnTheMain
     EXPECT_EQ(::WindowFromPoint({(second.left + second.right) / 2, (second.top + second.bottom) / 2}), s.cover);
 
     // A forced tick keeps both on top.
-    ::SendMessageW(s.form, WM_TIMER, kTimer1Id, 0);
+    Tick(s.form);
     EXPECT_TRUE(::GetWindowLongPtrW(s.cover, GWL_EXSTYLE) & WS_EX_TOPMOST);
 
     // Black across the second monitor; the picture on the main one.
@@ -118,14 +119,16 @@ TEST_F(Monitor, SecondMonitorGetsABlackTopmostCoverAndTheSlideshowStaysOnTheMain
                 if (!NearColour(shot.At(x - ox, y - oy), 0x000000, 8)) return false;
         return true;
     };
+    // The tick's picture, 2, on the main monitor.
+    const auto pictureOnMain = [&] { return NearColour(shot.At(form.right / 2 - ox, form.bottom / 2 - oy), kColours[1]); };
     EXPECT_TRUE(WaitUntil(
         [&] {
             shot = CaptureVirtualScreen();
-            return blackOnSecond();
+            return blackOnSecond() && pictureOnMain();
         },
         2000, 100));
-    EXPECT_TRUE(NearColour(shot.At(form.right / 2 - ox, form.bottom / 2 - oy), 0x20C040))
-        << "the picture on the main monitor";
+    EXPECT_TRUE(blackOnSecond());
+    EXPECT_TRUE(pictureOnMain()) << "the picture on the main monitor";
     shot.Save(OutDir() + L"\\monitors-two.png");
 
     ::PostMessageW(s.form, WM_CLOSE, 0, 0);
@@ -162,7 +165,8 @@ TEST_F(Monitor, MovementOnTheCoverIsMeasuredInTheSlideshowsFrame) {
     ::Sleep(150);  // the movement reported as the windows appeared has come
     // A picture change arms the first-move capture: the next movement, on
     // the cover, records the reference.
-    ::SendMessageW(s.form, WM_TIMER, kTimer1Id, 0);
+    Tick(s.form);
+    ASSERT_TRUE(WaitForCentre(kColours[1]));
     MoveOver(s.cover, 100, 100);
     for (const POINT p : {POINT{103, 103}, POINT{95, 95}, POINT{400, 102}, POINT{102, 400}}) {
         MoveOver(s.cover, p.x, p.y);
