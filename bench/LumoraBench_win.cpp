@@ -1,7 +1,11 @@
 // Usage: LumoraBench.exe WIDTH HEIGHT FILE...
-// For each file, runs one slideshow tick (open, fit, decode and scale into the
-// bitmap that is shown) and a bare decode-and-scale through WIC, each in a
-// process of its own so that the peak working set belongs to that work alone.
+//        LumoraBench.exe --saver LUMORA.SCR WORK-FOLDER PHOTO-24MP PHOTO-100MP
+// For each file, prepares it as the slideshow does (open, refuse by the
+// header, fit, decode and scale into the bitmap that is shown) and runs a bare
+// decode-and-scale through WIC, each in a process of its own so that the peak
+// working set belongs to that work alone. --saver measures the running
+// slideshow instead (bench/SaverBench_win.cpp).
+#include "bench/SaverBench_win.h"
 #include "saver/Fitting.h"
 #include "saver/PictureLoader_win.h"
 
@@ -36,7 +40,7 @@ SIZE_T PeakWorkingSet() {
 }
 
 // The slideshow's own preparation, as the picture worker runs it for a tick.
-bool Tick(lumora::PictureLoader& loader, const std::wstring& file, int screenW, int screenH) {
+bool Prepare(lumora::PictureLoader& loader, const std::wstring& file, int screenW, int screenH) {
     return loader.Prepare(file, {screenW, screenH}).picture.has_value();
 }
 
@@ -78,12 +82,12 @@ int Measure(const wchar_t* kind, const std::wstring& file, int screenW, int scre
     ComPtr<IWICImagingFactory> factory;
     ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
     if (!loader.Init() || !factory) return 2;
-    const bool tick = std::wcscmp(kind, L"tick") == 0;
+    const bool prepare = std::wcscmp(kind, L"prepare") == 0;
     double best = 1e30;
     bool ok = true;
     for (int i = 0; i < kRuns; ++i) {
         const double start = Now();
-        ok = tick ? Tick(loader, file, screenW, screenH) : Bare(factory.Get(), file, screenW, screenH);
+        ok = prepare ? Prepare(loader, file, screenW, screenH) : Bare(factory.Get(), file, screenW, screenH);
         best = std::min(best, Now() - start);
     }
     std::printf("%.6f %llu %d\n", best, static_cast<unsigned long long>(PeakWorkingSet()), ok ? 1 : 0);
@@ -141,6 +145,8 @@ std::wstring BaseName(const std::wstring& path) {
 int wmain(int argc, wchar_t** argv) {
     if (argc == 6 && std::wcscmp(argv[1], L"--measure") == 0)
         return Measure(argv[2], argv[5], _wtoi(argv[3]), _wtoi(argv[4]));
+    if (argc == 6 && std::wcscmp(argv[1], L"--saver") == 0)
+        return lumora::bench::MeasureSaver(argv[2], argv[3], argv[4], argv[5]);
     if (argc < 4) {
         std::fprintf(stderr, "usage: LumoraBench WIDTH HEIGHT FILE...\n");
         return 2;
@@ -150,19 +156,19 @@ int wmain(int argc, wchar_t** argv) {
     ::GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
 
     std::printf("screen %dx%d, best of %d runs, each kind of work in a process of its own\n", w, h, kRuns);
-    std::printf("%-22s %10s %10s %7s %12s %12s\n", "file", "tick ms", "bare ms", "ratio", "tick peak MiB",
+    std::printf("%-22s %10s %10s %7s %12s %12s\n", "file", "prepare ms", "bare ms", "ratio", "prep peak MiB",
                 "bare peak MiB");
     for (int i = 3; i < argc; ++i) {
-        const Result tick = RunChild(self, L"tick", argv[i], w, h);
+        const Result prepared = RunChild(self, L"prepare", argv[i], w, h);
         const Result bare = RunChild(self, L"bare", argv[i], w, h);
         const std::string name = [&] {
             std::string s;
             for (wchar_t c : BaseName(argv[i])) s += static_cast<char>(c < 128 ? c : '?');
             return s;
         }();
-        std::printf("%-22s %10.1f %10.1f %7.2f %12.1f %12.1f%s\n", name.c_str(), tick.seconds * 1000,
-                    bare.seconds * 1000, bare.seconds > 0 ? tick.seconds / bare.seconds : 0.0, tick.peakMiB,
-                    bare.peakMiB, (tick.ok && bare.ok) ? "" : "  (failed)");
+        std::printf("%-22s %10.1f %10.1f %7.2f %12.1f %12.1f%s\n", name.c_str(), prepared.seconds * 1000,
+                    bare.seconds * 1000, bare.seconds > 0 ? prepared.seconds / bare.seconds : 0.0, prepared.peakMiB,
+                    bare.peakMiB, prepared.ok ? (bare.ok ? "" : "  (bare failed)") : "  (refused: not a picture)");
         std::fflush(stdout);
     }
     return 0;

@@ -1,0 +1,145 @@
+// The running slideshow as a user meets it: how soon a tick's picture is on
+// screen, and how soon a key ends the show while a large picture is being
+// prepared. Drives the real Lumora.scr with the test driver's helpers; run
+// inside a Wine virtual desktop (tools/bench.sh).
+#include "bench/SaverBench_win.h"
+
+#include "common/UniqueHandle_win.h"
+#include "tests/e2e/Driver_win.h"
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace lumora::bench {
+namespace {
+
+using namespace lumora::e2e;
+
+constexpr int kRuns = 3;
+constexpr std::uint32_t kMarkerColour = 0xE020E0;  // picture 1: a plain square, unlike any photo
+
+double Now() {
+    LARGE_INTEGER f, t;
+    ::QueryPerformanceFrequency(&f);
+    ::QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
+}
+
+// Nine points around the screen's centre, where every picture lies.
+std::array<std::uint32_t, 9> Sample() {
+    const int cx = ::GetSystemMetrics(SM_CXSCREEN) / 2, cy = ::GetSystemMetrics(SM_CYSCREEN) / 2;
+    std::array<std::uint32_t, 9> s{};
+    for (int i = 0; i < 9; ++i) s[static_cast<size_t>(i)] = ScreenPixel(cx + (i % 3 - 1) * 150, cy + (i / 3 - 1) * 150);
+    return s;
+}
+
+double PeakMiB(const Process& p) {
+    UniqueKernelHandle query(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, p.pid()));
+    PROCESS_MEMORY_COUNTERS pmc{};
+    pmc.cb = sizeof(pmc);
+    if (!query || !::GetProcessMemoryInfo(query.get(), &pmc, sizeof(pmc))) return -1;
+    return static_cast<double>(pmc.PeakWorkingSetSize) / (1024.0 * 1024.0);
+}
+
+// A saver in `folder` with picture 1 on screen; empty when it never came.
+std::optional<std::pair<Process, HWND>> Start(const std::wstring& folder) {
+    Process p = Process::Start(folder + L"\\Lumora.scr", L"/s");
+    HWND form = WaitForWindow(p.pid(), L"Form1", 10000);
+    if (!form || !WaitForCentre(kMarkerColour, 10000)) return std::nullopt;
+    return std::make_pair(std::move(p), form);
+}
+
+void End(Process& p, HWND form) {
+    ::PostMessageW(form, WM_CLOSE, 0, 0);
+    p.WaitExit(5000);
+}
+
+struct Figures {
+    std::vector<double> values;
+    double Best() const { return values.empty() ? -1 : *std::min_element(values.begin(), values.end()); }
+    double Worst() const { return values.empty() ? -1 : *std::max_element(values.begin(), values.end()); }
+};
+
+// From a tick to its picture on screen; `settle` ms after picture 1 showed,
+// so that the worker had (or had not) the time to prepare it ahead.
+Figures TickToScreen(const std::wstring& folder, DWORD settle, double* peak) {
+    Figures f;
+    for (int run = 0; run < kRuns; ++run) {
+        auto saver = Start(folder);
+        if (!saver) continue;
+        auto& [p, form] = *saver;
+        ::Sleep(settle);
+        const auto before = Sample();
+        const double t0 = Now();
+        Tick(form);
+        if (WaitUntil([&] { return Sample() != before; }, 30000, 1)) f.values.push_back(Now() - t0);
+        if (peak) *peak = std::max(*peak, PeakMiB(p));
+        End(p, form);
+    }
+    return f;
+}
+
+// A key pressed while picture 2 is being prepared: how soon the process is
+// gone, and how soon the window answers a message meanwhile.
+void KeyDuringPreparation(const std::wstring& folder, Figures& key, Figures& answer) {
+    for (int run = 0; run < kRuns; ++run) {
+        auto saver = Start(folder);
+        if (!saver) continue;
+        auto& [p, form] = *saver;
+        Tick(form);
+        ::Sleep(300);
+        DWORD_PTR ignored = 0;
+        double t0 = Now();
+        if (::SendMessageTimeoutW(form, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored)) answer.values.push_back(Now() - t0);
+        t0 = Now();
+        PressKey(VK_SPACE);
+        if (p.WaitExit(30000)) key.values.push_back(Now() - t0);
+        if (p.Running()) End(p, form);
+    }
+}
+
+bool Folder(const std::wstring& folder, const std::wstring& scr, const std::wstring& picture2) {
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    return ::CopyFileW(scr.c_str(), (folder + L"\\Lumora.scr").c_str(), FALSE) &&
+           WritePicture(folder + L"\\KORVA001.DAT", PictureFormat::Png, 640, 480, kMarkerColour) &&
+           ::CopyFileW(picture2.c_str(), (folder + L"\\KORVA002.DAT").c_str(), FALSE);
+}
+
+}  // namespace
+
+int MeasureSaver(const std::wstring& scr, const std::wstring& work, const std::wstring& photo24,
+                 const std::wstring& photo100) {
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ::SetProcessDPIAware();
+    const std::wstring with24 = work + L"\\saver-24mp", with100 = work + L"\\saver-100mp";
+    if (!Folder(with24, scr, photo24) || !Folder(with100, scr, photo100)) {
+        std::fprintf(stderr, "cannot set up the saver folders under %ls\n", work.c_str());
+        return 2;
+    }
+    std::printf("live slideshow on a %dx%d screen, %d runs each, best and worst\n", ::GetSystemMetrics(SM_CXSCREEN),
+                ::GetSystemMetrics(SM_CYSCREEN), kRuns);
+    double peak = 0;
+    const Figures ahead = TickToScreen(with24, 4000, &peak);
+    std::printf("%-58s %8.1f %8.1f ms\n", "tick to screen, 24 MP photo prepared ahead", ahead.Best(), ahead.Worst());
+    std::printf("%-58s %8.1f MiB\n", "  saver's peak working set (one shown, one prepared)", peak);
+    const Figures atOnce = TickToScreen(with24, 0, nullptr);
+    std::printf("%-58s %8.1f %8.1f ms\n", "tick to screen, 24 MP photo ticked as picture 1 appears", atOnce.Best(),
+                atOnce.Worst());
+    Figures key, answer;
+    KeyDuringPreparation(with100, key, answer);
+    std::printf("%-58s %8.1f %8.1f ms\n", "window answers a message while 100 MP is prepared", answer.Best(),
+                answer.Worst());
+    std::printf("%-58s %8.1f %8.1f ms\n", "key to process gone while 100 MP is prepared", key.Best(), key.Worst());
+    std::fflush(stdout);
+    const bool complete = ahead.values.size() == kRuns && atOnce.values.size() == kRuns && key.values.size() == kRuns;
+    if (!complete) std::printf("(some runs did not complete)\n");
+    return complete ? 0 : 1;
+}
+
+}  // namespace lumora::bench
