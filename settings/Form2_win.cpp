@@ -1,8 +1,8 @@
 #include "settings/Form2_win.h"
 
-#include "about/DialogLayout_win.h"
 #include "about/SFrm_About_win.h"
 #include "common/AppProperties_win.h"
+#include "common/Dialog_win.h"
 #include "common/MessageLoop_win.h"
 #include "resource.h"
 

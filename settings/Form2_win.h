@@ -1,5 +1,5 @@
 #pragma once
-#include "about/DialogLayout_win.h"
+#include "common/Dialog_win.h"
 #include "common/UniqueHandle_win.h"
 #include "common/Window_win.h"
 

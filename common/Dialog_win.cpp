@@ -1,4 +1,4 @@
-#include "about/DialogLayout_win.h"
+#include "common/Dialog_win.h"
 
 #include <algorithm>
 
