@@ -3,18 +3,23 @@
 #include "about/AboutTexts.h"
 #include "about/SysInfo_win.h"
 #include "common/AppProperties_win.h"
-#include "common/MessageLoop_win.h"
 #include "resource.h"
 
-#include <array>
+#include <algorithm>
 
 namespace lumora {
 namespace {
 
-constexpr wchar_t kClassName[] = L"LumoraSFrmAbout";
-
-constexpr int kClientWidth = 6105;
-constexpr int kClientHeight = 2880;
+// Owned, so it stays over the settings dialog and out of the taskbar; the
+// modal frame leaves the caption without an icon.
+constexpr DialogFrame kFrame{
+    .className = L"LumoraSFrmAbout",
+    .caption = L"ﾊﾞｰｼﾞｮﾝ情報",
+    .style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN,
+    .exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT,
+    .clientWidth = 6105,
+    .clientHeight = 2880,
+};
 
 enum ControlId : int {
     kCmdOK = IDOK,
@@ -36,77 +41,33 @@ constexpr TwipsRect kCmdOKRect{4560, 1980, 1380, 345};
 constexpr TwipsRect kCmdSysInfoRect{4560, 2400, 1380, 345};
 constexpr TwipsRect kLblDisclaimerRect{180, 2160, 4230, 525};
 
+constexpr PointFont kLblTitleFont{L"ＭＳ Ｐゴシック", 9, true, SHIFTJIS_CHARSET};
+
 // The etched separator: a white line 2 pixels wide over a grey one.
 constexpr int kLine1Left = 120, kLine1Right = 6000;
 constexpr int kLine1WhiteY = 1800, kLine1GreyY = 1830;
 
-HWND CreateChild(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int id) {
-    return ::CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr), nullptr);
-}
-
 }  // namespace
 
-void SFrm_About::ShowModal(HWND owner) {
-    if (!Load(owner)) return;
-    Form_Load();
-    CenterWindow(hwnd(), owner);
-    const bool disabledOwner = owner && !::EnableWindow(owner, FALSE);
-    ::ShowWindow(hwnd(), SW_SHOW);
-    ::SetFocus(cmdOK_);
+SFrm_About::SFrm_About() : Dialog(kFrame) {}
 
-    MSG msg;
-    while (!closed_ && hwnd()) {
-        const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
-        if (got == 0) {
-            // WM_QUIT belongs to the outer loop.
-            ::PostQuitMessage(static_cast<int>(msg.wParam));
-            break;
-        }
-        if (got < 0) break;
-        if (TranslateDialogMessage(msg)) continue;
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-    }
-    // The owner is enabled first, so that it, not some other program, becomes
-    // active when the box goes.
-    if (disabledOwner) ::EnableWindow(owner, TRUE);
-    if (hwnd()) ::DestroyWindow(hwnd());
+void SFrm_About::CreateControls() {
+    // cmdOK first, so it has the focus.
+    cmdOK_ = CreateChild(L"BUTTON", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON | BS_NOTIFY, kCmdOK);
+    picIcon_ = CreateChild(L"STATIC", L"", SS_ICON, kPicIcon);
+    cmdSysInfo_ = CreateChild(L"BUTTON", L"ｼｽﾃﾑ情報(&S)...", WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, kCmdSysInfo);
+    lblDisclaimer_ = CreateChild(L"STATIC", L"", SS_LEFT | SS_NOPREFIX, kLblDisclaimer);
+    lblTitle_ = CreateChild(L"STATIC", L"ｱﾌﾟﾘｹｰｼｮﾝ ﾀｲﾄﾙ", SS_LEFT | SS_NOPREFIX, kLblTitle);
+    lblVersion_ = CreateChild(L"STATIC", L"ﾊﾞｰｼﾞｮﾝ", SS_LEFT | SS_NOPREFIX, kLblVersion);
+    lblCompanyName_ = CreateChild(L"STATIC", L"", SS_LEFT | SS_NOPREFIX, kLblCompanyName);
+    lblLegalCopyright_ = CreateChild(L"STATIC", L"", SS_LEFT | SS_NOPREFIX, kLblLegalCopyright);
 }
 
-bool SFrm_About::Load(HWND owner) {
-    WNDCLASSEXW wc{};
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = kClassName;
-    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    if (!RegisterClassOnce(wc)) return false;
-    // Owned, so it stays over the settings dialog and out of the taskbar; the
-    // modal frame leaves the caption without an icon.
-    if (!CreateWindowFor(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kClassName, L"ﾊﾞｰｼﾞｮﾝ情報",
-                         WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, 0, 0, 0, 0, owner, nullptr))
-        return false;
-    HWND self = hwnd();
-
-    // Created in tab order: cmdOK first, so it has the focus.
-    cmdOK_ = CreateChild(self, L"BUTTON", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON | BS_NOTIFY, kCmdOK);
-    picIcon_ = CreateChild(self, L"STATIC", L"", SS_ICON, kPicIcon);
-    cmdSysInfo_ = CreateChild(self, L"BUTTON", L"ｼｽﾃﾑ情報(&S)...", WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, kCmdSysInfo);
-    lblDisclaimer_ = CreateChild(self, L"STATIC", L"", SS_LEFT | SS_NOPREFIX, kLblDisclaimer);
-    lblTitle_ = CreateChild(self, L"STATIC", L"ｱﾌﾟﾘｹｰｼｮﾝ ﾀｲﾄﾙ", SS_LEFT | SS_NOPREFIX, kLblTitle);
-    lblVersion_ = CreateChild(self, L"STATIC", L"ﾊﾞｰｼﾞｮﾝ", SS_LEFT | SS_NOPREFIX, kLblVersion);
-    lblCompanyName_ = CreateChild(self, L"STATIC", L"", SS_LEFT | SS_NOPREFIX, kLblCompanyName);
-    lblLegalCopyright_ = CreateChild(self, L"STATIC", L"", SS_LEFT | SS_NOPREFIX, kLblLegalCopyright);
-    focus_.Remember(cmdOK_);
-
-    Layout(DpiOf(self));
-    return true;
-}
-
-void SFrm_About::Layout(UINT dpi) {
-    dpi_ = dpi;
-    const std::array<ControlPlace, 7> places{{
-        {lblTitle_, kLblTitleRect},
+std::array<ControlPlace, 8> SFrm_About::Controls() const {
+    return {{
+        // The 32 x 32 picture at 96 DPI, larger in step with the DPI.
+        {picIcon_, kPicIconRect, nullptr, IDI_APP},
+        {lblTitle_, kLblTitleRect, &kLblTitleFont},
         {lblVersion_, kLblVersionRect},
         {lblCompanyName_, kLblCompanyNameRect},
         {lblLegalCopyright_, kLblLegalCopyrightRect},
@@ -114,27 +75,6 @@ void SFrm_About::Layout(UINT dpi) {
         {cmdSysInfo_, kCmdSysInfoRect},
         {lblDisclaimer_, kLblDisclaimerRect},
     }};
-    PlaceControls(places, dpi);
-
-    // The 32 x 32 picture at 96 DPI, larger in step with the DPI.
-    const RECT iconRect = ToPixels(kPicIconRect, dpi);
-    const int iconSize = iconRect.right - iconRect.left;
-    UniqueIcon icon(static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP),
-                                                     IMAGE_ICON, iconSize, iconSize, LR_DEFAULTCOLOR)));
-    ::SendMessageW(picIcon_, STM_SETICON, reinterpret_cast<WPARAM>(icon.get()), 0);
-    icon_ = std::move(icon);
-    ::SetWindowPos(picIcon_, nullptr, iconRect.left, iconRect.top, iconSize, iconSize, SWP_NOZORDER | SWP_NOACTIVATE);
-
-    UniqueFont font = CreateMessageFont(dpi);
-    UniqueFont titleFont = CreatePointFont(L"ＭＳ Ｐゴシック", 9, true, SHIFTJIS_CHARSET, dpi);
-    SetFontOf(places, font.get());
-    ::SendMessageW(lblTitle_, WM_SETFONT, reinterpret_cast<WPARAM>(titleFont.get()), TRUE);
-    // Only now may the old fonts go: the controls no longer use them.
-    font_ = std::move(font);
-    titleFont_ = std::move(titleFont);
-
-    SizeForClient(hwnd(), TwipsToPixels(kClientWidth, dpi), TwipsToPixels(kClientHeight, dpi));
-    ::InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
 void SFrm_About::Form_Load() {
@@ -149,7 +89,7 @@ void SFrm_About::Form_Load() {
     ::SetWindowTextW(lblDisclaimer_, texts.disclaimer.c_str());
 }
 
-void SFrm_About::cmdOK_Click() { closed_ = true; }
+void SFrm_About::cmdOK_Click() { EndModal(); }
 
 void SFrm_About::cmdSysInfo_Click() {
     SysInfoPlatformWin platform(hwnd());
@@ -157,10 +97,11 @@ void SFrm_About::cmdSysInfo_Click() {
 }
 
 void SFrm_About::PaintLines(HDC dc) {
-    const int left = TwipsToPixels(kLine1Left, dpi_), right = TwipsToPixels(kLine1Right, dpi_);
-    const int whiteTop = TwipsToPixels(kLine1WhiteY, dpi_), greyTop = TwipsToPixels(kLine1GreyY, dpi_);
-    const int whiteHeight = std::max(1, ::MulDiv(2, static_cast<int>(dpi_), 96));
-    const int greyHeight = std::max(1, ::MulDiv(1, static_cast<int>(dpi_), 96));
+    const UINT dpi = this->dpi();
+    const int left = TwipsToPixels(kLine1Left, dpi), right = TwipsToPixels(kLine1Right, dpi);
+    const int whiteTop = TwipsToPixels(kLine1WhiteY, dpi), greyTop = TwipsToPixels(kLine1GreyY, dpi);
+    const int whiteHeight = std::max(1, ::MulDiv(2, static_cast<int>(dpi), 96));
+    const int greyHeight = std::max(1, ::MulDiv(1, static_cast<int>(dpi), 96));
     const RECT white{left, whiteTop, right, whiteTop + whiteHeight};
     const RECT grey{left, greyTop, right, greyTop + greyHeight};
     ::FillRect(dc, &white, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
@@ -168,18 +109,17 @@ void SFrm_About::PaintLines(HDC dc) {
     ::FillRect(dc, &grey, greyBrush.get());
 }
 
-LRESULT SFrm_About::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
-    if (const auto handled = focus_.Handle(hwnd(), msg, wp)) return *handled;
+std::optional<LRESULT> SFrm_About::OnMessage(UINT msg, WPARAM wp, LPARAM) {
     switch (msg) {
     case WM_COMMAND:
         switch (LOWORD(wp)) {
         case IDOK:
         case IDCANCEL:  // Escape and the close box
             if (HIWORD(wp) == BN_CLICKED) cmdOK_Click();
-            return 0;
+            break;
         case kCmdSysInfo:
             if (HIWORD(wp) == BN_CLICKED) cmdSysInfo_Click();
-            return 0;
+            break;
         }
         return 0;
     case WM_CLOSE:
@@ -190,11 +130,8 @@ LRESULT SFrm_About::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         PaintLines(paint.dc());
         return 0;
     }
-    case WM_DPICHANGED:
-        Layout(FollowDpiChange(hwnd(), wp, lp));
-        return 0;
     }
-    return Window::HandleMessage(msg, wp, lp);
+    return std::nullopt;
 }
 
 }  // namespace lumora

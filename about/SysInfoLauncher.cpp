@@ -5,11 +5,7 @@
 
 namespace lumora {
 
-bool SysInfoUsesNativeViewSwitch(bool is32BitBuild) { return is32BitBuild; }
-
-std::uint32_t SysInfoKeyAccess(bool is32BitBuild) {
-    return kKeyQueryValue | (SysInfoUsesNativeViewSwitch(is32BitBuild) ? kKeyWow64_64Key : 0);
-}
+std::uint32_t SysInfoKeyAccess(bool is32BitBuild) { return kKeyQueryValue | (is32BitBuild ? kKeyWow64_64Key : 0); }
 
 DecodedValue DecodeKeyValue(std::uint32_t type, std::span<const std::uint8_t> buffer, std::uint32_t size) {
     DecodedValue value;

@@ -24,15 +24,12 @@ inline constexpr std::string_view kToolsLocationValue = "MSINFO";
 inline constexpr std::wstring_view kMsinfoFileName = L"\\MSINFO32.EXE";
 inline constexpr std::wstring_view kSysInfoUnavailableMessage = L"この環境ではシステム情報を使用できません。";
 
-// A 32-bit build on 64-bit Windows sees 32-bit views of the registry and of
-// System32 unless it asks otherwise. The tool registers itself in the native
-// registry, with a native path (C:\Windows\System32\msinfo32.exe), so the
-// launcher reads the registry and tests and starts that path in the native
-// view; true when the build has to switch to it.
-bool SysInfoUsesNativeViewSwitch(bool is32BitBuild);
-
 // Rights for opening the tool's keys: query only, since a standard user may
-// read but not write these machine-wide keys, in the native view as above.
+// read but not write these machine-wide keys. A 32-bit build on 64-bit
+// Windows sees 32-bit views of the registry and of System32 unless it asks
+// otherwise; the tool registers itself in the native registry, with a native
+// path (C:\Windows\System32\msinfo32.exe), so a 32-bit build reads the native
+// view, and tests and starts that path with file-system redirection off.
 // The values are KEY_QUERY_VALUE and KEY_WOW64_64KEY.
 inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
 inline constexpr std::uint32_t kKeyWow64_64Key = 0x0100;

@@ -5,7 +5,6 @@
 #include "common/Wow64_win.h"
 
 #include <algorithm>
-#include <optional>
 
 namespace lumora {
 namespace {
@@ -59,8 +58,8 @@ bool SysInfoPlatformWin::IsNormalFile(const std::wstring& path) {
     WIN32_FIND_DATAW found{};
     UniqueFind find;
     {
-        std::optional<Wow64FsRedirectionOff> nativeView;
-        if (SysInfoUsesNativeViewSwitch(kIs32BitBuild)) nativeView.emplace();
+        // The native view, which the keys were read in.
+        [[maybe_unused]] const Wow64FsRedirectionOff native;
         find.reset(::FindFirstFileW(path.c_str(), &found));
     }
     if (!find) return false;
@@ -82,8 +81,7 @@ bool SysInfoPlatformWin::StartProgram(const std::wstring& path) {
     BOOL started = FALSE;
     {
         // The same view that IsNormalFile tested the path in.
-        std::optional<Wow64FsRedirectionOff> nativeView;
-        if (SysInfoUsesNativeViewSwitch(kIs32BitBuild)) nativeView.emplace();
+        [[maybe_unused]] const Wow64FsRedirectionOff native;
         started = ::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                    &startup, &process);
     }

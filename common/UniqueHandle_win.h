@@ -50,6 +50,7 @@ inline void CloseKey(HKEY h) noexcept { ::RegCloseKey(h); }
 inline void DeleteGdiObject(HGDIOBJ h) noexcept { ::DeleteObject(h); }
 inline void DeleteMemoryDc(HDC h) noexcept { ::DeleteDC(h); }
 inline void DestroyIconHandle(HICON h) noexcept { ::DestroyIcon(h); }
+inline void DestroyMenuHandle(HMENU h) noexcept { ::DestroyMenu(h); }
 inline void DestroyWindowHandle(HWND h) noexcept { ::DestroyWindow(h); }
 inline void FreeLibraryHandle(HMODULE h) noexcept { ::FreeLibrary(h); }
 
@@ -62,6 +63,7 @@ using UniqueBrush = UniqueHandle<HBRUSH, DeleteGdiObject>;
 using UniquePen = UniqueHandle<HPEN, DeleteGdiObject>;
 using UniqueMemoryDc = UniqueHandle<HDC, DeleteMemoryDc>;
 using UniqueIcon = UniqueHandle<HICON, DestroyIconHandle>;
+using UniqueMenu = UniqueHandle<HMENU, DestroyMenuHandle>;
 using UniqueWindow = UniqueHandle<HWND, DestroyWindowHandle>;
 using UniqueModule = UniqueHandle<HMODULE, FreeLibraryHandle>;
 

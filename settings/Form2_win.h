@@ -1,35 +1,32 @@
 #pragma once
-#include "about/DialogLayout_win.h"
-#include "common/UniqueHandle_win.h"
-#include "common/Window_win.h"
+#include "common/Dialog_win.h"
+
+#include <array>
+#include <optional>
 
 namespace lumora {
 
 // The settings dialog: nothing to set, OK, Cancel and the Help menu.
-class Form2 : public Window<Form2> {
+class Form2 : public Dialog<Form2> {
 public:
-    // Creates the window hidden and runs Form_Load.
-    bool Load();
+    Form2();
     // Shows it centred on the screen.
     void Show();
 
-protected:
-    LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
-
 private:
+    friend Dialog<Form2>;
+    void CreateControls();
+    std::array<ControlPlace, 3> Controls() const;
+    std::optional<LRESULT> OnMessage(UINT msg, WPARAM wp, LPARAM lp);
+
     void Form_Load();
     void Cmd_OK_Click();
     void Cmd_Cancel_Click();
     void MENU_Version_Click();
-    void Layout(UINT dpi);
 
     HWND Label1_ = nullptr;
     HWND Cmd_OK_ = nullptr;
     HWND Cmd_Cancel_ = nullptr;
-    DialogFocus focus_{IDOK};
-    UniqueFont font_;
-    UniqueIcon bigIcon_;
-    UniqueIcon smallIcon_;
     bool aboutOpen_ = false;
 };
 
