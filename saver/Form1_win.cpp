@@ -69,7 +69,7 @@ void Form1::Form_Load() {
     Refresh();
     // PicNo 1, PicMax 50, FirstMove armed. The first picture appears as soon
     // as the worker has it; the screen is black until then.
-    Prepare(slideshow_.Load(ClientArea()), false);
+    Await(slideshow_.Load(ClientArea()));
 }
 
 void Form1::Timer1_Timer() {
@@ -114,7 +114,7 @@ void Form1::FollowDisplay() {
     for (const auto& cover : covers_) cover->Show();
     // The picture on show again, fitted to the new screen; the pointer
     // reference is armed again, as the system has moved the pointer.
-    if (const auto request = slideshow_.Refit(ClientArea())) Prepare(*request, false);
+    if (const auto request = slideshow_.Refit(ClientArea())) Await(*request);
     Refresh();
 }
 
@@ -128,15 +128,15 @@ void Form1::Form_MouseMove(float X, float Y) {
 
 // The counter moves on now; the picture it names shows once the worker has it,
 // the one before staying until then.
-void Form1::ShowNextPicture() { Prepare(slideshow_.NextPicture(ClientArea()), false); }
+void Form1::ShowNextPicture() { Await(slideshow_.NextPicture(ClientArea())); }
 
-void Form1::Prepare(const PictureRequest& request, bool ahead) {
-    std::wstring path = PictureFileName(App().folder, request.number);
-    if (ahead) {
-        worker_.Ahead(request, std::move(path));
-    } else {
-        worker_.Show(request, std::move(path));
-    }
+void Form1::Await(const PictureRequest& request) {
+    worker_.Show(request, PictureFileName(App().folder, request.number));
+}
+
+void Form1::PrepareAhead() {
+    const PictureRequest request = slideshow_.Ahead(ClientArea());
+    worker_.Ahead(request, PictureFileName(App().folder, request.number));
 }
 
 void Form1::PictureArrived(std::unique_ptr<PictureResult> result) {
@@ -158,7 +158,7 @@ void Form1::PictureArrived(std::unique_ptr<PictureResult> result) {
     }
     Refresh();
     // So that the next tick shows its picture at once.
-    Prepare(slideshow_.Ahead(ClientArea()), true);
+    PrepareAhead();
 }
 
 ClientSize Form1::ClientArea() const {

@@ -47,8 +47,10 @@ private:
     void ShowNextPicture();
     // A prepared picture came back from the worker.
     void PictureArrived(std::unique_ptr<PictureResult> result);
-    // Hands a request to the worker with the file it names.
-    void Prepare(const PictureRequest& request, bool ahead);
+    // The worker prepares the picture the screen now waits for.
+    void Await(const PictureRequest& request);
+    // The worker prepares the next tick's picture and keeps it until then.
+    void PrepareAhead();
     ClientSize ClientArea() const;
     void Refresh();
     void Paint();
