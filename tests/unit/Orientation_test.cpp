@@ -101,6 +101,25 @@ TEST(JpegExifOrientation, ReadsTheTagInEitherByteOrder) {
         }
 }
 
+TEST(JpegExifOrientation, SkipsFillBytesAndStopsAtTheScan) {
+    const std::vector<std::uint8_t> exif = JpegWithExif(Tiff(true, 0x0112, 3, 1, 6));
+    // The APP1 of the file above, from its marker to the start of scan.
+    const std::vector<std::uint8_t> app1(exif.begin() + 8, exif.end() - 4);
+    const std::vector<std::uint8_t> soi = {0xFF, 0xD8}, sos = {0xFF, 0xDA, 0x00, 0x02};
+
+    // Any number of 0xFF fill bytes may stand before a marker.
+    std::vector<std::uint8_t> padded = soi;
+    padded.insert(padded.end(), {0xFF, 0xFF, 0xFF});
+    padded.insert(padded.end(), app1.begin(), app1.end());
+    EXPECT_EQ(JpegExifOrientation(padded.data(), padded.size()), 6);
+
+    // After the start of scan come picture data: an APP1 there is not read.
+    std::vector<std::uint8_t> late = soi;
+    late.insert(late.end(), sos.begin(), sos.end());
+    late.insert(late.end(), app1.begin(), app1.end());
+    EXPECT_EQ(JpegExifOrientation(late.data(), late.size()), std::nullopt);
+}
+
 TEST(JpegExifOrientation, MalformedOrMissingBlocksGiveNothing) {
     const auto good = JpegWithExif(Tiff(true, 0x0112, 3, 1, 6));
     const std::vector<std::vector<std::uint8_t>> bad = {
