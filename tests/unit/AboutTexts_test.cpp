@@ -53,29 +53,31 @@ INSTANTIATE_TEST_SUITE_P(Numbers, VersionTextTest,
                                            VersionCase{65535, 32768, 65535, L"ﾊﾞｰｼﾞｮﾝ 65535.32768.65535"}));
 
 TEST(ComputeAboutTexts, FillsEveryTextFromTheProgramsRecord) {
-    const AboutTexts texts = ComputeAboutTexts(
-        {L"Lumora", 1, 0, 0, L"Lumora Project", L"Copyright (C) 2026 Lumora Project.  All rights reserved."});
-    EXPECT_EQ(texts.caption, L"Lumoraのﾊﾞｰｼﾞｮﾝ情報");
-    EXPECT_EQ(texts.version, L"ﾊﾞｰｼﾞｮﾝ 1.0.0");
-    EXPECT_EQ(texts.title, L"Lumora");
-    EXPECT_EQ(texts.companyName, L"Lumora Project");
-    EXPECT_EQ(texts.legalCopyright, L"Copyright (C) 2026 Lumora Project.\r\nAll rights reserved.");
-    EXPECT_EQ(texts.disclaimer, L"");
-}
-
-TEST(ComputeAboutTexts, EmptyRecordLeavesItsLabelsEmpty) {
-    const AboutTexts texts = ComputeAboutTexts({L"Lumora", 1, 0, 0, L"", L""});
-    EXPECT_EQ(texts.caption, L"Lumoraのﾊﾞｰｼﾞｮﾝ情報");
-    EXPECT_EQ(texts.companyName, L"");
-    EXPECT_EQ(texts.legalCopyright, L"");
-    EXPECT_EQ(texts.version, L"ﾊﾞｰｼﾞｮﾝ 1.0.0");
-}
-
-TEST(ComputeAboutTexts, CompanyNameIsShownUnchanged) {
-    // The double blank rule is for the copyright line only.
-    const AboutTexts texts = ComputeAboutTexts({L"T", 1, 0, 0, L"A  B", L"C"});
-    EXPECT_EQ(texts.companyName, L"A  B");
-    EXPECT_EQ(texts.caption, L"Tのﾊﾞｰｼﾞｮﾝ情報");
+    const struct {
+        const char* what;
+        AboutSource source;
+        AboutTexts want;  // caption, version, title, company, copyright, disclaimer
+    } cases[] = {
+        {"the program's own record",
+         {L"Lumora", 1, 0, 0, L"Lumora Project", L"Copyright (C) 2026 Lumora Project.  All rights reserved."},
+         {L"Lumoraのﾊﾞｰｼﾞｮﾝ情報", L"ﾊﾞｰｼﾞｮﾝ 1.0.0", L"Lumora", L"Lumora Project",
+          L"Copyright (C) 2026 Lumora Project.\r\nAll rights reserved.", L""}},
+        {"an empty record leaves its labels empty",
+         {L"Lumora", 1, 0, 0, L"", L""},
+         {L"Lumoraのﾊﾞｰｼﾞｮﾝ情報", L"ﾊﾞｰｼﾞｮﾝ 1.0.0", L"Lumora", L"", L"", L""}},
+        // The double blank rule is for the copyright line only.
+        {"the company name unchanged", {L"T", 1, 0, 0, L"A  B", L"C"}, {L"Tのﾊﾞｰｼﾞｮﾝ情報", L"ﾊﾞｰｼﾞｮﾝ 1.0.0", L"T", L"A  B", L"C", L""}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const AboutTexts texts = ComputeAboutTexts(c.source);
+        EXPECT_EQ(texts.caption, c.want.caption);
+        EXPECT_EQ(texts.version, c.want.version);
+        EXPECT_EQ(texts.title, c.want.title);
+        EXPECT_EQ(texts.companyName, c.want.companyName);
+        EXPECT_EQ(texts.legalCopyright, c.want.legalCopyright);
+        EXPECT_EQ(texts.disclaimer, c.want.disclaimer);
+    }
 }
 
 }  // namespace

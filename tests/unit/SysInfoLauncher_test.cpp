@@ -248,17 +248,37 @@ TEST(GetKeyValue, EachQueryGetsAFreshZeroedBuffer) {
 
 // --- StartSysInfo ---------------------------------------------------------
 
-TEST(StartSysInfo, PathNamingAProgramStartsIt) {
-    FakePlatform p;
-    p.SetPath({kRegSz, Sz("C:\\Program Files\\Common Files\\Microsoft Shared\\MSInfo\\msinfo32.exe")});
-    p.SetFolder({kRegSz, Sz("C:\\Tools")});
-    p.normalFiles.insert(kFolderTool);
-    p.startable.insert(kToolPath);
-    StartSysInfo(p);
-    EXPECT_EQ(p.started, std::vector<std::wstring>{kToolPath});
-    EXPECT_TRUE(p.messages.empty());
-    EXPECT_FALSE(p.FolderConsulted());
-    EXPECT_EQ(p.openKeys, 0);
+// Every way to a startable program: the PATH value's, else the folder's
+// MSINFO32.EXE (the one file ever checked there). Both could be started.
+TEST(StartSysInfo, StartsThePathsProgramElseTheFoldersOne) {
+    const struct {
+        const char* what;
+        std::optional<FakeValue> path;
+        bool pathKeyLocked;
+        std::wstring starts;
+    } cases[] = {
+        {"PATH naming a program", FakeValue{kRegSz, Sz("C:\\Program Files\\Common Files\\Microsoft Shared\\MSInfo\\msinfo32.exe")},
+         false, kToolPath},
+        {"no PATH value", std::nullopt, false, kFolderTool},
+        {"PATH too big to be a path", FakeValue{kRegSz, Sz(std::string(2000, 'x'))}, false, kFolderTool},
+        {"PATH's key locked counts as absent", FakeValue{kRegSz, Sz("C:\\x.exe")}, true, kFolderTool},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakePlatform p;
+        if (c.path) p.SetPath(*c.path);
+        if (c.pathKeyLocked) p.lockedKeys.insert(std::string(kMsinfoKey));
+        p.SetFolder({kRegSz, Sz("C:\\Tools")});
+        p.normalFiles.insert(kFolderTool);
+        p.startable = {kToolPath, kFolderTool};
+        StartSysInfo(p);
+        EXPECT_EQ(p.started, std::vector<std::wstring>{c.starts});
+        EXPECT_TRUE(p.messages.empty());
+        const bool fromFolder = c.starts == kFolderTool;
+        EXPECT_EQ(p.FolderConsulted(), fromFolder);
+        EXPECT_EQ(p.listed, fromFolder ? std::vector<std::wstring>{kFolderTool} : std::vector<std::wstring>{});
+        EXPECT_EQ(p.openKeys, 0);
+    }
 }
 
 TEST(StartSysInfo, PathFoundButNotStartableGivesTheMessageWithoutTheFolder) {
@@ -272,39 +292,6 @@ TEST(StartSysInfo, PathFoundButNotStartableGivesTheMessageWithoutTheFolder) {
     EXPECT_EQ(p.messages, std::vector<std::wstring>{std::wstring(kSysInfoUnavailableMessage)});
     EXPECT_FALSE(p.FolderConsulted());
     EXPECT_TRUE(p.listed.empty());
-}
-
-TEST(StartSysInfo, FolderHoldingTheProgramStartsIt) {
-    FakePlatform p;
-    p.SetFolder({kRegSz, Sz("C:\\Tools")});
-    p.normalFiles.insert(kFolderTool);
-    p.startable.insert(kFolderTool);
-    StartSysInfo(p);
-    EXPECT_EQ(p.listed, std::vector<std::wstring>{kFolderTool});
-    EXPECT_EQ(p.started, std::vector<std::wstring>{kFolderTool});
-    EXPECT_TRUE(p.messages.empty());
-}
-
-TEST(StartSysInfo, TooBigPathLeavesTheDecisionToTheFolder) {
-    FakePlatform p;
-    p.SetPath({kRegSz, Sz(std::string(2000, 'x'))});
-    p.SetFolder({kRegSz, Sz("C:\\Tools")});
-    p.normalFiles.insert(kFolderTool);
-    p.startable.insert(kFolderTool);
-    StartSysInfo(p);
-    EXPECT_EQ(p.started, std::vector<std::wstring>{kFolderTool});
-    EXPECT_TRUE(p.messages.empty());
-}
-
-TEST(StartSysInfo, LockedPathKeyCountsAsAbsent) {
-    FakePlatform p;
-    p.SetPath({kRegSz, Sz("C:\\x.exe")});
-    p.lockedKeys.insert(std::string(kMsinfoKey));
-    p.SetFolder({kRegSz, Sz("C:\\Tools")});
-    p.normalFiles.insert(kFolderTool);
-    p.startable.insert(kFolderTool);
-    StartSysInfo(p);
-    EXPECT_EQ(p.started, std::vector<std::wstring>{kFolderTool});
 }
 
 struct MessageCase {
