@@ -5,7 +5,7 @@
 #include "bench/SaverBench_win.h"
 
 #include "common/UniqueHandle_win.h"
-#include "tests/e2e/Driver_win.h"
+#include "tests/e2e/Lumora_win.h"
 
 #include <psapi.h>
 

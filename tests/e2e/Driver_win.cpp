@@ -88,12 +88,30 @@ bool TestFolder::Write(std::wstring_view name, const std::vector<std::uint8_t>& 
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    const UniqueFile file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
     DWORD written = 0;
-    const BOOL ok = bytes.empty() || ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(h);
+    const BOOL ok =
+        bytes.empty() || ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     return ok && written == bytes.size();
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path) {
+    const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t buffer[65536];
+    DWORD read = 0;
+    while (file && ::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        bytes.insert(bytes.end(), buffer, buffer + read);
+    return bytes;
+}
+
+std::wstring DriverFolder() {
+    wchar_t path[MAX_PATH * 4];
+    const std::wstring self(path, ::GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path))));
+    return self.substr(0, self.find_last_of(L'\\'));
 }
 
 bool RemoveTree(const std::wstring& path) {
@@ -104,13 +122,11 @@ bool RemoveTree(const std::wstring& path) {
         return ::DeleteFileW(path.c_str()) != FALSE;
     }
     WIN32_FIND_DATAW found;
-    HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
+    if (const UniqueFind find(::FindFirstFileW((path + L"\\*").c_str(), &found)); find) {
         do {
             const std::wstring name = found.cFileName;
             if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
-        } while (::FindNextFileW(find, &found));
-        ::FindClose(find);
+        } while (::FindNextFileW(find.get(), &found));
     }
     return ::RemoveDirectoryW(path.c_str()) != FALSE;
 }
@@ -149,11 +165,10 @@ bool WritePicture(const std::wstring& path, PictureFormat format, int width, int
             const std::uint32_t c = pixel(x, y);
             if (indexed) {
                 row[x] = CubeIndex(c);
-            } else {
-                row[x * 3] = static_cast<BYTE>(c & 0xFF);
-                row[x * 3 + 1] = static_cast<BYTE>((c >> 8) & 0xFF);
-                row[x * 3 + 2] = static_cast<BYTE>((c >> 16) & 0xFF);
+                continue;
             }
+            // Blue, green, red.
+            for (UINT i = 0; i < bytesPerPixel; ++i) row[x * bytesPerPixel + i] = static_cast<BYTE>(c >> (8 * i));
         }
         if (FAILED(frame->WritePixels(1, stride, stride, row.data()))) return false;
     }
@@ -207,6 +222,11 @@ void Process::Kill() {
 }
 
 bool Process::Running() const { return process_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+
+std::optional<DWORD> Process::ExitCodeWithin(DWORD timeoutMs) const {
+    WaitExit(timeoutMs);
+    return ExitCode();
+}
 
 bool Process::WaitExit(DWORD timeoutMs) const {
     return process_ && ::WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
@@ -302,6 +322,19 @@ RECT PlaceInClient(HWND window, HWND control) {
     return RECT{r.left - origin.left, r.top - origin.top, r.right - origin.left, r.bottom - origin.top};
 }
 
+LRESULT SendWithin(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    DWORD_PTR result = 0;
+    ::SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_ABORTIFHUNG, 2000, &result);
+    return static_cast<LRESULT>(result);
+}
+
+void MoveOver(HWND hwnd, int x, int y) { SendWithin(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(x, y)); }
+
+void Activate(HWND hwnd) {
+    ::SetForegroundWindow(hwnd);
+    WaitUntil([&] { return ::GetForegroundWindow() == hwnd; }, 2000);
+}
+
 int TwipsToPixels(int twips) { return ::MulDiv(twips, static_cast<int>(::GetDpiForSystem()), 1440); }
 
 void PressKey(WORD vk) { PressKeys({vk}); }
@@ -353,8 +386,8 @@ Image CaptureRect(int left, int top, int width, int height) {
     image.width = width;
     image.height = height;
     image.pixels.assign(static_cast<size_t>(image.width) * image.height, 0);
-    HDC screen = ::GetDC(nullptr);
-    HDC memory = ::CreateCompatibleDC(screen);
+    const WindowDc screen(nullptr);
+    const UniqueMemoryDc memory(::CreateCompatibleDC(screen.get()));
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
     bi.bmiHeader.biWidth = image.width;
@@ -363,18 +396,13 @@ Image CaptureRect(int left, int top, int width, int height) {
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP bitmap = ::CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (bitmap && bits) {
-        HGDIOBJ old = ::SelectObject(memory, bitmap);
-        ::BitBlt(memory, 0, 0, image.width, image.height, screen, left, top, SRCCOPY);
-        ::GdiFlush();
-        const auto* src = static_cast<const std::uint32_t*>(bits);
-        for (size_t i = 0; i < image.pixels.size(); ++i) image.pixels[i] = src[i] & 0x00FFFFFFu;
-        ::SelectObject(memory, old);
-    }
-    if (bitmap) ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
+    const UniqueBitmap bitmap(::CreateDIBSection(screen.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap || !bits) return image;
+    SelectObjectScope select(memory.get(), bitmap.get());
+    ::BitBlt(memory.get(), 0, 0, image.width, image.height, screen.get(), left, top, SRCCOPY);
+    ::GdiFlush();
+    const auto* src = static_cast<const std::uint32_t*>(bits);
+    for (size_t i = 0; i < image.pixels.size(); ++i) image.pixels[i] = src[i] & 0x00FFFFFFu;
     return image;
 }
 
@@ -398,6 +426,21 @@ bool NearColour(std::uint32_t a, std::uint32_t b, int tolerance) {
         if (std::abs(ca - cb) > tolerance) return false;
     }
     return true;
+}
+
+bool IsBlack(std::uint32_t colour) { return NearColour(colour, 0x000000, 24); }
+
+Box NonBlackBox(const Image& shot) {
+    Box b{shot.width, shot.height, 0, 0};
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x)
+            if (!IsBlack(shot.At(x, y))) {
+                b.left = std::min(b.left, x);
+                b.top = std::min(b.top, y);
+                b.right = std::max(b.right, x + 1);
+                b.bottom = std::max(b.bottom, y + 1);
+            }
+    return b;
 }
 
 Image CaptureWindow(HWND hwnd) {
@@ -472,12 +515,8 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD po
     }
 }
 
-void Tick(HWND form) { ::SendMessageW(form, WM_TIMER, kTimer1Id, 0); }
-
 std::uint32_t ScreenPixel(int x, int y) {
-    HDC screen = ::GetDC(nullptr);
-    const COLORREF c = ::GetPixel(screen, x, y);
-    ::ReleaseDC(nullptr, screen);
+    const COLORREF c = ::GetPixel(WindowDc(nullptr).get(), x, y);
     return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
 }
 

@@ -1,6 +1,9 @@
 #pragma once
-// Helpers for driving the real Lumora.scr from outside: processes, windows,
-// texts, input, screenshots and test pictures.
+// Helpers for driving a Windows program from outside: processes, windows,
+// texts, input, screenshots and test pictures. What is Lumora's own (its
+// windows, texts, pictures and registry values) is in Lumora_win.h.
+#include "common/UniqueHandle_win.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -10,9 +13,13 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace lumora::e2e {
+
+// A file opened with CreateFileW, which fails with INVALID_HANDLE_VALUE.
+using UniqueFile = UniqueHandle<HANDLE, CloseKernelHandle, -1>;
 
 // Windows paths handed over by wine-session.sh.
 std::wstring ScrPath();  // the Lumora.scr under test
@@ -40,7 +47,24 @@ private:
 };
 
 bool WriteFileBytes(const std::wstring& path, const std::vector<std::uint8_t>& bytes);
+std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path);
 bool RemoveTree(const std::wstring& path);
+
+// A file or folder outside any TestFolder, removed when the test ends however it ends.
+class RemovedAtEnd {
+public:
+    explicit RemovedAtEnd(std::wstring path) : path_(std::move(path)) {}
+    ~RemovedAtEnd() { RemoveTree(path_); }
+    RemovedAtEnd(const RemovedAtEnd&) = delete;
+    RemovedAtEnd& operator=(const RemovedAtEnd&) = delete;
+    const std::wstring& path() const { return path_; }
+
+private:
+    std::wstring path_;
+};
+
+// The folder LumoraDriver.exe runs from, with the programs built beside it.
+std::wstring DriverFolder();
 
 enum class PictureFormat { Png, Jpeg, Bmp, Gif, Tiff };
 
@@ -66,6 +90,8 @@ public:
     bool Running() const;
     bool WaitExit(DWORD timeoutMs) const;
     std::optional<DWORD> ExitCode() const;
+    // The exit code once it has ended, waiting up to `timeoutMs`.
+    std::optional<DWORD> ExitCodeWithin(DWORD timeoutMs) const;
     void Kill();
 
 private:
@@ -85,6 +111,16 @@ RECT ClientRectOnScreen(HWND hwnd);
 RECT PlaceInClient(HWND window, HWND control);
 // Twips as pixels at the system's DPI, as the dialogs lay them out.
 int TwipsToPixels(int twips);
+
+// Sent with a 2-second limit: the window has handled it when this returns.
+LRESULT SendWithin(HWND hwnd, UINT msg, WPARAM wp = 0, LPARAM lp = 0);
+// Pointer movement as a window receives it, at a client position. Real
+// pointer input is no use for exact positions: Xvfb's own pointer cannot be
+// moved, and Wine pulls its cursor back to where X has it a few milliseconds
+// after every SendInput movement.
+void MoveOver(HWND hwnd, int x, int y);
+// Brings the window to the foreground and waits until it is there.
+void Activate(HWND hwnd);
 
 // Input through SendInput, as a user would give it.
 void PressKey(WORD vk);
@@ -110,6 +146,15 @@ Image CaptureScreen();
 Image CaptureVirtualScreen();
 // True when the colours differ by at most `tolerance` in each channel.
 bool NearColour(std::uint32_t a, std::uint32_t b, int tolerance = 8);
+bool IsBlack(std::uint32_t colour);  // within 24 of black in each channel
+
+// The rectangle around everything that is not black in a screenshot.
+struct Box {
+    int left = 0, top = 0, right = 0, bottom = 0;  // right and bottom exclusive
+    bool empty() const { return right <= left || bottom <= top; }
+    bool operator==(const Box&) const = default;
+};
+Box NonBlackBox(const Image& shot);
 
 // The window as it stands on screen, frame included.
 Image CaptureWindow(HWND hwnd);
@@ -120,10 +165,6 @@ bool TitleBarHasRed(HWND hwnd);
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs = 50);
 
-// The slideshow's timer: a WM_TIMER with this id is a tick.
-inline constexpr UINT_PTR kTimer1Id = 1;
-// Forces a tick. It returns at once; its picture shows once the saver has it ready.
-void Tick(HWND form);
 // One pixel straight from the screen, cheaper than a full capture.
 std::uint32_t ScreenPixel(int x, int y);
 // Waits until the screen's centre, where every picture sits, shows `colour`.

@@ -1,7 +1,6 @@
 // However the slideshow ends, the desktop is whole afterwards: the process is
 // gone, the taskbar is back and no window of it is left, a fault included.
-#include "saver/PictureCycle.h"
-#include "tests/e2e/Driver_win.h"
+#include "tests/e2e/Lumora_win.h"
 
 #include <gtest/gtest.h>
 
@@ -12,25 +11,12 @@
 namespace lumora::e2e {
 namespace {
 
-constexpr wchar_t kCaption[] = L"Form1";
-
-std::wstring PictureName(int n) { return PictureFileName(L"", static_cast<std::int16_t>(n)).substr(1); }
-
-LRESULT SendWithin(HWND form, UINT msg, WPARAM wp, LPARAM lp) {
-    DWORD_PTR result = 0;
-    ::SendMessageTimeoutW(form, msg, wp, lp, SMTO_ABORTIFHUNG, 2000, &result);
-    return static_cast<LRESULT>(result);
-}
-
 // A fault on a thread of the saver's own: a thread that starts at address 0
 // dies of an access violation inside the saver process, where only the
 // process's unhandled-exception filter sees it. Nothing in the saver has to
 // offer a way to crash it.
 bool FaultInside(const Process& p) {
-    HANDLE thread = ::CreateRemoteThread(p.handle(), nullptr, 0, nullptr, nullptr, 0, nullptr);
-    if (!thread) return false;
-    ::CloseHandle(thread);
-    return true;
+    return static_cast<bool>(UniqueKernelHandle(::CreateRemoteThread(p.handle(), nullptr, 0, nullptr, nullptr, 0, nullptr)));
 }
 
 // Under Wine GetCursorInfo reports the display count of the foreground
@@ -59,8 +45,8 @@ TEST(Exit, EveryWayOutLeavesTheDesktopWhole) {
         {"movement",
          0,
          [](const Process&, HWND form) {
-             SendWithin(form, WM_MOUSEMOVE, 0, MAKELPARAM(100, 100));
-             SendWithin(form, WM_MOUSEMOVE, 0, MAKELPARAM(200, 200));
+             MoveOver(form, 100, 100);
+             MoveOver(form, 200, 200);
          }},
         {"WM_CLOSE", 0, [](const Process&, HWND form) { ::PostMessageW(form, WM_CLOSE, 0, 0); }},
         {"WM_QUERYENDSESSION",
@@ -79,8 +65,9 @@ TEST(Exit, EveryWayOutLeavesTheDesktopWhole) {
     for (const WayOut& way : ways) {
         SCOPED_TRACE(way.name);
         ASSERT_TRUE(WaitUntil(TaskbarVisible, 2000)) << "the desktop was not whole before this run";
-        Process p = Process::Start(folder.scr(), L"/s");
-        HWND form = WaitForWindow(p.pid(), kCaption, 10000);
+        Slideshow s = StartSlideshow(folder);
+        const Process& p = s.process;
+        HWND form = s.form;
         ASSERT_NE(form, nullptr);
         ASSERT_TRUE(WaitUntil([] { return !TaskbarVisible(); }, 2000));
         ::SetForegroundWindow(form);
@@ -91,8 +78,7 @@ TEST(Exit, EveryWayOutLeavesTheDesktopWhole) {
 
         way.act(p, form);
 
-        EXPECT_TRUE(p.WaitExit(5000)) << "still running";
-        EXPECT_EQ(p.ExitCode().value_or(1234), way.exitCode);
+        EXPECT_EQ(p.ExitCodeWithin(5000), way.exitCode);
         EXPECT_TRUE(WaitUntil(TaskbarVisible, 2000)) << "taskbar left hidden";
         EXPECT_TRUE(TopWindowsOf(p.pid(), false).empty()) << "a window outlived the process";
         EXPECT_FALSE(::IsWindow(form));
@@ -106,26 +92,14 @@ TEST(Exit, EveryWayOutLeavesTheDesktopWhole) {
     std::fflush(stdout);
 }
 
-// A slideshow in `folder`, in front, its first picture on screen.
-struct Show {
-    Process process;
-    HWND form = nullptr;
-};
-
-Show StartShow(const TestFolder& folder) {
-    Show s;
-    s.process = Process::Start(folder.scr(), L"/s");
-    s.form = WaitForWindow(s.process.pid(), kCaption, 10000);
-    EXPECT_NE(s.form, nullptr);
-    EXPECT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == s.form && !TaskbarVisible(); }, 5000))
-        << "the show is not in front with the taskbar hidden";
+// A slideshow in `folder`, in front with the taskbar hidden.
+Slideshow StartShow(const TestFolder& folder) {
+    Slideshow s = StartSlideshow(folder);
+    EXPECT_TRUE(s.InFront()) << "the show is not in front with the taskbar hidden";
     return s;
 }
 
-void ExpectEnded(const Show& s) {
-    EXPECT_TRUE(s.process.WaitExit(5000)) << "still running";
-    EXPECT_EQ(s.process.ExitCode().value_or(1234), 0u);
-}
+void ExpectEnded(const Slideshow& s) { EXPECT_EQ(s.process.ExitCodeWithin(5000), 0u); }
 
 TEST(Exit, NothingButAWayOutEndsTheShow) {
     TestFolder folder(L"exit-no-way-out");
@@ -140,7 +114,7 @@ TEST(Exit, NothingButAWayOutEndsTheShow) {
         // The idle timer asking again must not start another saver over this one.
         {"screen-saver command", WM_SYSCOMMAND, SC_SCREENSAVE},
     };
-    Show s = StartShow(folder);
+    Slideshow s = StartShow(folder);
     ASSERT_NE(s.form, nullptr);
     for (const auto& m : messages) {
         SendWithin(s.form, m.msg, m.wp, 0);
@@ -166,7 +140,7 @@ TEST(Exit, TheDesktopComesBackAsItWasFound) {
     OwnWindow hidden({.className = L"Shell_SecondaryTrayWnd", .title = L"", .visible = false, .activate = false});
     ASSERT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == front.hwnd(); }, 2000));
 
-    Show s = StartShow(folder);
+    Slideshow s = StartShow(folder);
     ASSERT_NE(s.form, nullptr);
     EXPECT_TRUE(WaitUntil([&] { return !::IsWindowVisible(other.hwnd()); }, 2000)) << "the other taskbar shows";
     PressKey('K');
@@ -183,7 +157,7 @@ TEST(Exit, TheDesktopComesBackAsItWasFound) {
         HWND taskbar;
         ~ShowAgain() { ::ShowWindow(taskbar, SW_SHOWNA); }
     } showAgain{taskbar};
-    Show again = StartShow(folder);
+    Slideshow again = StartShow(folder);
     ::PostMessageW(again.form, WM_CLOSE, 0, 0);
     ExpectEnded(again);
     ::Sleep(500);
@@ -196,7 +170,7 @@ TEST(Exit, AnotherProgramTakingTheForegroundEndsTheShow) {
     ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 320, 240, 0x3080C0));
     OwnWindow before({.title = L"the program in front before the show"});
     ASSERT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == before.hwnd(); }, 2000));
-    Show s = StartShow(folder);
+    Slideshow s = StartShow(folder);
     ASSERT_NE(s.form, nullptr);
     OwnWindow other({.title = L"a program that came to the front"});
     ExpectEnded(s);
@@ -212,7 +186,7 @@ TEST(Exit, HungOrNewTaskbarsNeitherHoldUpTheShowNorStayInView) {
     ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 320, 240, 0x3080C0));
     std::optional<OwnWindow> hung(
         OwnWindow::Options{.className = L"Shell_SecondaryTrayWnd", .title = L"", .activate = false, .hung = true});
-    Show s = StartShow(folder);
+    Slideshow s = StartShow(folder);
     ASSERT_NE(s.form, nullptr);
     EXPECT_TRUE(WaitForCentre(0x3080C0)) << "the show is held up by a hung taskbar";
     DWORD_PTR ignored = 0;

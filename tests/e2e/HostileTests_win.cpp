@@ -3,7 +3,7 @@
 // each tick comes back quickly, a bad file leaves the screen black and a good
 // one is shown. The corpus comes from tools/hostile-corpus.sh through
 // LUMORA_HOSTILE_CORPUS.
-#include "tests/e2e/Driver_win.h"
+#include "tests/e2e/Lumora_win.h"
 
 #include <gtest/gtest.h>
 #include <wincodec.h>
@@ -29,12 +29,6 @@ constexpr double kSlowMs = 2000;
 // Pictures over 250 megapixels are not pictures: they are never shown.
 constexpr std::uint64_t kBudgetPixels = 250'000'000;
 
-std::wstring PictureName(int number) {
-    wchar_t name[16];
-    std::swprintf(name, std::size(name), L"KORVA%03d.DAT", number);
-    return name;
-}
-
 std::wstring CorpusFolder() {
     wchar_t buffer[MAX_PATH * 4];
     const DWORD n = ::GetEnvironmentVariableW(L"LUMORA_HOSTILE_CORPUS", buffer, static_cast<DWORD>(std::size(buffer)));
@@ -44,12 +38,11 @@ std::wstring CorpusFolder() {
 std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found{};
-    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return names;
+    const UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!find) return names;
     do {
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-    } while (::FindNextFileW(find, &found));
-    ::FindClose(find);
+    } while (::FindNextFileW(find.get(), &found));
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -61,13 +54,10 @@ enum class Expect { Black, Picture, Either };
 // A GIF's logical screen (width and height after its six-byte signature)
 // counts towards its size whatever its first frame's.
 std::uint64_t GifScreenPixels(const std::wstring& path) {
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return 0;
+    const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     BYTE b[10] = {};
     DWORD read = 0;
-    ::ReadFile(h, b, sizeof(b), &read, nullptr);
-    ::CloseHandle(h);
-    if (read < sizeof(b) || std::memcmp(b, "GIF8", 4) != 0) return 0;
+    if (!file || !::ReadFile(file.get(), b, sizeof(b), &read, nullptr) || read < sizeof(b) || std::memcmp(b, "GIF8", 4) != 0) return 0;
     const unsigned width = b[6] | (b[7] << 8u), height = b[8] | (b[9] << 8u);
     return std::uint64_t{width} * height;
 }
@@ -116,18 +106,13 @@ constexpr int kMarkerSide = 16;
 
 Seen Look() {
     const Image shot = CaptureScreen();
-    int left = shot.width, top = shot.height, right = 0, bottom = 0;
-    bool markerColoured = true;
-    for (int y = 0; y < shot.height; ++y)
-        for (int x = 0; x < shot.width; ++x) {
-            const std::uint32_t c = shot.At(x, y);
-            if (NearColour(c, 0, 8)) continue;
-            left = std::min(left, x), top = std::min(top, y), right = std::max(right, x + 1), bottom = std::max(bottom, y + 1);
-            markerColoured = markerColoured && NearColour(c, kMarkerColour, 8);
-        }
-    if (right == 0) return Seen::Black;
-    const bool markerSized = right - left == kMarkerSide && bottom - top == kMarkerSide;
-    return markerSized && markerColoured ? Seen::Marker : Seen::Picture;
+    const Box b = NonBlackBox(shot);
+    if (b.empty()) return Seen::Black;
+    if (b.right - b.left != kMarkerSide || b.bottom - b.top != kMarkerSide) return Seen::Picture;
+    for (int y = b.top; y < b.bottom; ++y)
+        for (int x = b.left; x < b.right; ++x)
+            if (!NearColour(shot.At(x, y), kMarkerColour, 8)) return Seen::Picture;
+    return Seen::Marker;
 }
 
 // A file of the corpus that harmed the saver, and how.
@@ -184,7 +169,7 @@ private:
         const auto lastTick = started + std::chrono::milliseconds(7000);
         const auto trusted = started + std::chrono::milliseconds(9500);
         Process saver = Process::Start(folder_.scr(), L"/s");
-        HWND form1 = WaitForWindow(saver.pid(), L"Form1", kHungMs);
+        HWND form1 = WaitForWindow(saver.pid(), kSlideshowCaption, kHungMs);
         if (!form1 || !WaitFor(Seen::Marker)) {
             findings_.push_back({files_[first], saver.Running() ? "the first picture never showed" : "crashed at load"});
             return first + 1;
@@ -308,17 +293,18 @@ TEST(Hostile, CorpusCyclesThroughTheSaverWithoutHarm) {
 // interval each and the cycle goes on.
 TEST(Hostile, DirectoriesAndLockedFilesAreSkipped) {
     TestFolder folder(L"hostile-odd-entries");
-    ASSERT_TRUE(::CreateDirectoryW(folder.file(L"KORVA001.DAT").c_str(), nullptr));
-    ASSERT_TRUE(WritePicture(folder.file(L"KORVA002.DAT"), PictureFormat::Png, 200, 100, 0xFF0000));
-    ASSERT_TRUE(WritePicture(folder.file(L"KORVA003.DAT"), PictureFormat::Png, 200, 100, 0x00FF00));
-    ASSERT_TRUE(WritePicture(folder.file(L"KORVA004.DAT"), PictureFormat::Png, 200, 100, 0x0000FF));
+    ASSERT_TRUE(::CreateDirectoryW(folder.file(PictureName(1)).c_str(), nullptr));
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(2)), PictureFormat::Png, 200, 100, 0xFF0000));
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(3)), PictureFormat::Png, 200, 100, 0x00FF00));
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(4)), PictureFormat::Png, 200, 100, 0x0000FF));
     // Held open with no sharing at all, as a virus scanner or a copy in progress might.
-    HANDLE locked = ::CreateFileW(folder.file(L"KORVA003.DAT").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+    const UniqueFile locked(::CreateFileW(folder.file(PictureName(3)).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(locked);
 
-    Process saver = Process::Start(folder.scr(), L"/s");
-    HWND form1 = WaitForWindow(saver.pid(), L"Form1", 10000);
+    const Slideshow s = StartSlideshow(folder);
+    const Process& saver = s.process;
+    HWND form1 = s.form;
     ASSERT_NE(form1, nullptr);
     const auto tick = [&] {
         DWORD_PTR result = 0;
@@ -338,7 +324,6 @@ TEST(Hostile, DirectoriesAndLockedFilesAreSkipped) {
     EXPECT_TRUE(WaitUntil([&] { return NearColour(centre(), 0x0000FF); }, 1500)) << "the cycle goes on";
     EXPECT_TRUE(saver.Running());
 
-    ::CloseHandle(locked);
     ::PostMessageW(form1, WM_CLOSE, 0, 0);
     EXPECT_TRUE(saver.WaitExit(5000));
 }

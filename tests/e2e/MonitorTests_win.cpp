@@ -1,8 +1,7 @@
 // Several monitors: the slideshow stays on the main one and every other
 // monitor gets a black cover that ends the show on input just as the
 // slideshow window does. Runs on two monitors side by side (see CMakeLists).
-#include "saver/PictureCycle.h"
-#include "tests/e2e/Driver_win.h"
+#include "tests/e2e/Lumora_win.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +10,6 @@
 
 namespace lumora::e2e {
 namespace {
-
-std::wstring PictureName(int n) { return PictureFileName(L"", static_cast<std::int16_t>(n)).substr(1); }
 
 std::vector<RECT> Monitors() {
     std::vector<RECT> found;
@@ -29,36 +26,19 @@ std::vector<RECT> Monitors() {
     return found;  // the monitors besides the main one
 }
 
+// A slideshow with its cover over the second monitor.
 struct Show {
-    Process process;
-    HWND form = nullptr;
+    Slideshow slideshow;
     HWND cover = nullptr;
 };
 
 Show StartShow(const TestFolder& folder) {
-    Show s;
-    s.process = Process::Start(folder.scr(), L"/s");
-    s.form = WaitForWindow(s.process.pid(), L"Form1", 10000);
-    WaitUntil(
-        [&] {
-            for (HWND hwnd : TopWindowsOf(s.process.pid()))
-                if (hwnd != s.form) s.cover = hwnd;
-            return s.cover != nullptr;
-        },
-        5000);
+    Show s{StartSlideshow(folder)};
+    if (s.slideshow.form) s.cover = WaitForCover(s.slideshow);
     return s;
 }
 
-void ExpectEnded(const Show& s, const char* how) {
-    EXPECT_TRUE(s.process.WaitExit(5000)) << how << ": still running";
-    EXPECT_EQ(s.process.ExitCode().value_or(1234), 0u) << how;
-}
-
-// Sent synchronously: the saver has handled it when this returns.
-void MoveOver(HWND hwnd, int x, int y) {
-    DWORD_PTR ignored = 0;
-    ::SendMessageTimeoutW(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000, &ignored);
-}
+void ExpectEnded(const Show& s, const char* how) { EXPECT_EQ(s.slideshow.process.ExitCodeWithin(5000), 0u) << how; }
 
 // Pictures 1 and 2: a picture change shows.
 constexpr std::uint32_t kColours[] = {0x20C040, 0xC04020};
@@ -80,12 +60,12 @@ protected:
 
 TEST_F(Monitor, SecondMonitorGetsABlackTopmostCoverAndTheSlideshowStaysOnTheMain) {
     Show s = StartShow(folder_);
-    ASSERT_NE(s.form, nullptr);
+    ASSERT_NE(s.slideshow.form, nullptr);
     ASSERT_NE(s.cover, nullptr) << "no second window over the second monitor";
-    EXPECT_EQ(TopWindowsOf(s.process.pid()).size(), 2u) << "one cover per other monitor, nothing more";
+    EXPECT_EQ(TopWindowsOf(s.slideshow.process.pid()).size(), 2u) << "one cover per other monitor, nothing more";
 
     RECT form{}, cover{};
-    ::GetWindowRect(s.form, &form);
+    ::GetWindowRect(s.slideshow.form, &form);
     ::GetWindowRect(s.cover, &cover);
     EXPECT_EQ(form.left, 0);
     EXPECT_EQ(form.top, 0);
@@ -107,7 +87,7 @@ TEST_F(Monitor, SecondMonitorGetsABlackTopmostCoverAndTheSlideshowStaysOnTheMain
     EXPECT_EQ(::WindowFromPoint({(second.left + second.right) / 2, (second.top + second.bottom) / 2}), s.cover);
 
     // A forced tick keeps both on top.
-    Tick(s.form);
+    Tick(s.slideshow.form);
     EXPECT_TRUE(::GetWindowLongPtrW(s.cover, GWL_EXSTYLE) & WS_EX_TOPMOST);
 
     // Black across the second monitor; the picture on the main one.
@@ -131,7 +111,7 @@ TEST_F(Monitor, SecondMonitorGetsABlackTopmostCoverAndTheSlideshowStaysOnTheMain
     EXPECT_TRUE(pictureOnMain()) << "the picture on the main monitor";
     shot.Save(OutDir() + L"\\monitors-two.png");
 
-    ::PostMessageW(s.form, WM_CLOSE, 0, 0);
+    ::PostMessageW(s.slideshow.form, WM_CLOSE, 0, 0);
     ExpectEnded(s, "WM_CLOSE");
 }
 
@@ -151,7 +131,7 @@ TEST_F(Monitor, KeysAndButtonsOnTheCoverEndTheShow) {
         Show s = StartShow(folder_);
         ASSERT_NE(s.cover, nullptr);
         ::Sleep(150);
-        ASSERT_TRUE(s.process.Running());
+        ASSERT_TRUE(s.slideshow.process.Running());
         ::PostMessageW(s.cover, input.msg, input.wp, MAKELPARAM(20, 20));
         ExpectEnded(s, input.name);
     }
@@ -159,24 +139,24 @@ TEST_F(Monitor, KeysAndButtonsOnTheCoverEndTheShow) {
 
 TEST_F(Monitor, MovementOnTheCoverIsMeasuredInTheSlideshowsFrame) {
     Show s = StartShow(folder_);
-    ASSERT_NE(s.form, nullptr);
+    ASSERT_NE(s.slideshow.form, nullptr);
     ASSERT_NE(s.cover, nullptr);
-    ::SetForegroundWindow(s.form);
+    ::SetForegroundWindow(s.slideshow.form);
     ::Sleep(150);  // the movement reported as the windows appeared has come
     // A picture change arms the first-move capture: the next movement, on
     // the cover, records the reference.
-    Tick(s.form);
+    Tick(s.slideshow.form);
     ASSERT_TRUE(WaitForCentre(kColours[1]));
     MoveOver(s.cover, 100, 100);
     for (const POINT p : {POINT{103, 103}, POINT{95, 95}, POINT{400, 102}, POINT{102, 400}}) {
         MoveOver(s.cover, p.x, p.y);
-        ASSERT_TRUE(s.process.Running()) << "ended by a move to " << p.x << "," << p.y << " on the cover";
+        ASSERT_TRUE(s.slideshow.process.Running()) << "ended by a move to " << p.x << "," << p.y << " on the cover";
     }
     // Back on the slideshow window at the same screen point: still close to the reference.
     RECT cover{};
     ::GetWindowRect(s.cover, &cover);
-    MoveOver(s.form, cover.left + 104, cover.top + 104);
-    ASSERT_TRUE(s.process.Running()) << "the cover's and the slideshow's positions are not in one frame";
+    MoveOver(s.slideshow.form, cover.left + 104, cover.top + 104);
+    ASSERT_TRUE(s.slideshow.process.Running()) << "the cover's and the slideshow's positions are not in one frame";
     MoveOver(s.cover, 160, 160);
     ExpectEnded(s, "large movement on the cover");
 }

@@ -1,5 +1,4 @@
 // The executable's resources as Windows and Explorer read them.
-#include "common/UniqueHandle_win.h"
 #include "resource.h"
 #include "tests/e2e/Driver_win.h"
 
@@ -79,26 +78,24 @@ TEST(Resources, BothIconsHoldSixSizes16ColoursUpTo32PixelsPngAt256) {
 }
 
 TEST(Resources, ManifestAsksForPerMonitorDpiCommonControls6AndNoElevation) {
-    HMODULE scr = ::LoadLibraryExW(ScrPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(scr, nullptr);
-    HRSRC res = ::FindResourceW(scr, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    const UniqueModule scr(::LoadLibraryExW(ScrPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(scr);
+    HRSRC res = ::FindResourceW(scr.get(), MAKEINTRESOURCEW(1), RT_MANIFEST);
     ASSERT_NE(res, nullptr);
-    const auto* text = static_cast<const char*>(::LockResource(::LoadResource(scr, res)));
-    const std::string manifest(text, ::SizeofResource(scr, res));
+    const auto* text = static_cast<const char*>(::LockResource(::LoadResource(scr.get(), res)));
+    const std::string manifest(text, ::SizeofResource(scr.get(), res));
     for (const char* needle : {"PerMonitorV2", "true/pm", "Microsoft.Windows.Common-Controls", "version=\"6.0.0.0\"",
                                "level=\"asInvoker\"", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
                                "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
         EXPECT_NE(manifest.find(needle), std::string::npos) << needle;
-    ::FreeLibrary(scr);
 }
 
 TEST(Resources, TitleStringIsTheSaverNameWindowsLists) {
-    HMODULE scr = ::LoadLibraryExW(ScrPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(scr, nullptr);
+    const UniqueModule scr(::LoadLibraryExW(ScrPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(scr);
     wchar_t title[64] = {};
-    EXPECT_GT(::LoadStringW(scr, IDS_APP_TITLE, title, 64), 0);
+    EXPECT_GT(::LoadStringW(scr.get(), IDS_APP_TITLE, title, 64), 0);
     EXPECT_STREQ(title, L"Lumora");
-    ::FreeLibrary(scr);
 }
 
 }  // namespace

@@ -1,59 +1,18 @@
 // The slideshow as a user sees it: full screen, topmost, pictures fitted and
 // cycled, the desktop restored however it ends.
-#include "saver/Fitting.h"
-#include "saver/PictureCycle.h"
-#include "tests/e2e/Driver_win.h"
+#include "tests/e2e/Lumora_win.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace lumora::e2e {
 namespace {
 
-constexpr wchar_t kCaption[] = L"Form1";
-
-std::wstring PictureName(int n) {
-    const std::wstring full = PictureFileName(L"", static_cast<std::int16_t>(n));
-    return full.substr(1);  // without the leading backslash
-}
-
 int ScreenWidth() { return ::GetSystemMetrics(SM_CXSCREEN); }
 int ScreenHeight() { return ::GetSystemMetrics(SM_CYSCREEN); }
-
-bool IsBlack(std::uint32_t c) { return NearColour(c, 0x000000, 24); }
-
-// The rectangle of everything that is not black in a screenshot.
-struct Box {
-    int left = 0, top = 0, right = 0, bottom = 0;  // right and bottom exclusive
-    bool empty() const { return right <= left || bottom <= top; }
-};
-Box NonBlackBox(const Image& shot) {
-    Box b{shot.width, shot.height, 0, 0};
-    for (int y = 0; y < shot.height; ++y)
-        for (int x = 0; x < shot.width; ++x)
-            if (!IsBlack(shot.At(x, y))) {
-                b.left = std::min(b.left, x);
-                b.top = std::min(b.top, y);
-                b.right = std::max(b.right, x + 1);
-                b.bottom = std::max(b.bottom, y + 1);
-            }
-    return b;
-}
-
-// Pointer movement as the window receives it. Real pointer input is no use
-// for exact positions here: Xvfb's own pointer cannot be moved, and Wine pulls
-// its cursor back to where X has it (the desktop's far corner) a few
-// milliseconds after every SendInput movement. Sent synchronously, so the
-// saver has handled it when this returns.
-void MoveOver(HWND form, int x, int y) {
-    DWORD_PTR ignored = 0;
-    ::SendMessageTimeoutW(form, WM_MOUSEMOVE, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000, &ignored);
-}
 
 // A picture change arms the first-move capture again, so the next movement,
 // ours, records the reference, whatever was reported before. The change is
@@ -75,26 +34,9 @@ void PressButton(bool right) {
     ::SendInput(2, in, sizeof(INPUT));
 }
 
-// A running slideshow in its own folder.
-struct Slideshow {
-    Process process;
-    HWND form = nullptr;
-};
-
-Slideshow StartSlideshow(const TestFolder& folder) {
-    Slideshow s;
-    s.process = Process::Start(folder.scr(), L"/s");
-    s.form = WaitForWindow(s.process.pid(), kCaption, 10000);
-    if (!s.form)
-        ADD_FAILURE() << "no slideshow window; process " << (s.process.Running() ? "still running" : "ended")
-                      << ", exit code " << s.process.ExitCode().value_or(0xFFFFFFFF);
-    return s;
-}
-
 // Ending must restore the desktop and end the process cleanly.
 void ExpectEndedAndRestored(const Slideshow& s, const char* how) {
-    EXPECT_TRUE(s.process.WaitExit(5000)) << how << ": still running";
-    EXPECT_EQ(s.process.ExitCode().value_or(1234), 0u) << how;
+    EXPECT_EQ(s.process.ExitCodeWithin(5000), 0u) << how;
     EXPECT_TRUE(WaitUntil(TaskbarVisible, 2000)) << how << ": taskbar not restored";
 }
 
@@ -137,7 +79,7 @@ TEST(Saver, CoversTheScreenTopmostWithoutTaskbarButtonAndHidesTheTaskbar) {
     EXPECT_FALSE(exStyle & WS_EX_APPWINDOW);
     EXPECT_EQ(::GetWindow(s.form, GW_OWNER), nullptr);
     if (HWND taskbar = Taskbar()) {
-        EXPECT_EQ(ChildWithText(taskbar, kCaption), nullptr) << "taskbar button";
+        EXPECT_EQ(ChildWithText(taskbar, kSlideshowCaption), nullptr) << "taskbar button";
     }
 
     EXPECT_FALSE(TaskbarVisible()) << "taskbar shown during the slideshow";
@@ -192,16 +134,10 @@ TEST(Saver, MissingOrBrokenPictureGivesOneBlackIntervalAndTheCycleGoesOn) {
     // 5: a PNG cut off after its header.
     const std::wstring whole = folder.file(L"whole.png");
     ASSERT_TRUE(WritePicture(whole, PictureFormat::Png, 300, 200, 0x808080));
-    {
-        HANDLE h = ::CreateFileW(whole.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(h, INVALID_HANDLE_VALUE);
-        std::vector<std::uint8_t> bytes(40);
-        DWORD read = 0;
-        ::ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-        ::CloseHandle(h);
-        bytes.resize(read);
-        ASSERT_TRUE(folder.Write(PictureName(5), bytes));
-    }
+    std::vector<std::uint8_t> bytes = ReadFileBytes(whole);
+    ASSERT_GT(bytes.size(), 40u);
+    bytes.resize(40);
+    ASSERT_TRUE(folder.Write(PictureName(5), bytes));
     // 6: a folder by the picture's name.
     ASSERT_TRUE(::CreateDirectoryW(folder.file(PictureName(6)).c_str(), nullptr));
     ASSERT_TRUE(WritePicture(folder.file(PictureName(7)), PictureFormat::Jpeg, 300, 200, 0xE04020));
@@ -276,10 +212,9 @@ TEST(Saver, PictureChangedOrDeletedAfterItWasPreparedShowsAsItIsAtItsTick) {
     ASSERT_TRUE(WaitForCentre(kColours[0]));
     ::Sleep(500);  // 2 is prepared ahead meanwhile
     for (int n = 1; n <= 4; ++n) {
-        HANDLE alone = ::CreateFileW(folder.file(PictureName(n)).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                     OPEN_EXISTING, 0, nullptr);
-        EXPECT_NE(alone, INVALID_HANDLE_VALUE) << "picture " << n << " is held open";
-        if (alone != INVALID_HANDLE_VALUE) ::CloseHandle(alone);
+        const UniqueFile alone(::CreateFileW(folder.file(PictureName(n)).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                             nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_TRUE(alone) << "picture " << n << " is held open";
     }
     ASSERT_TRUE(WritePicture(folder.file(PictureName(2)), PictureFormat::Png, 320, 240, kMagenta));
     Tick(s.form);
@@ -365,9 +300,11 @@ TEST(Saver, SmallOrOneAxisMovementsDoNotEndIt) {
     constexpr std::uint32_t kColours[] = {0xFFFF00, 0x00FFFF, 0xFF00FF, 0x33CC33};
     for (int n = 1; n <= 4; ++n)
         ASSERT_TRUE(WritePicture(folder.file(PictureName(n)), PictureFormat::Gif, 200, 100, kColours[n - 1]));
-    const auto place =
-        ToPixelRect(*FitPicture(static_cast<float>(ScreenWidth()), static_cast<float>(ScreenHeight()), 200, 100));
-    const int x0 = place.left - 1, y0 = place.top - 1;
+    ASSERT_EQ(ScreenWidth(), 1024);
+    ASSERT_EQ(ScreenHeight(), 768);
+    // 200 x 100 at its natural size: left (1024 - 200) / 2 = 412, top (768 - 100) / 2 = 334.
+    const POINT place{412, 334};
+    const int x0 = place.x - 1, y0 = place.y - 1;
     Slideshow s = StartSlideshow(folder);
     ASSERT_NE(s.form, nullptr);
     ArmReferenceAt(s.form, x0, y0, kColours[1]);
@@ -383,9 +320,9 @@ TEST(Saver, SmallOrOneAxisMovementsDoNotEndIt) {
         ASSERT_TRUE(s.process.Running()) << "ended by a move to " << p.x << "," << p.y;
     }
     // The reverse: a reference on the picture, then out into the margin.
-    ArmReferenceAt(s.form, place.left, place.top, kColours[2]);
-    MoveOver(s.form, place.left - 1, place.top - 1);
-    MoveOver(s.form, place.left - 3, place.top - 2);
+    ArmReferenceAt(s.form, place.x, place.y, kColours[2]);
+    MoveOver(s.form, place.x - 1, place.y - 1);
+    MoveOver(s.form, place.x - 3, place.y - 2);
     ::Sleep(100);
     EXPECT_TRUE(s.process.Running());
     EXPECT_FALSE(TaskbarVisible());
@@ -415,15 +352,8 @@ TEST(Saver, FollowsTheScreenWhenItChangesSize) {
     ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 1600, 400, 0x40A0E0));
     Slideshow s = StartSlideshow(folder);
     ASSERT_NE(s.form, nullptr);
-    const auto boxIs = [](int left, int top, int right, int bottom) {
-        return WaitUntil(
-            [&] {
-                const Box b = NonBlackBox(CaptureScreen());
-                return b.left == left && b.top == top && b.right == right && b.bottom == bottom;
-            },
-            3000, 100);
-    };
-    ASSERT_TRUE(boxIs(0, 256, 1024, 512));
+    const auto boxIs = [](Box want) { return WaitUntil([&] { return NonBlackBox(CaptureScreen()) == want; }, 3000, 100); };
+    ASSERT_TRUE(boxIs({0, 256, 1024, 512}));
     MoveOver(s.form, 1000, 700);  // the reference, as the picture has armed it
 
     DEVMODEW mode{};
@@ -441,7 +371,7 @@ TEST(Saver, FollowsTheScreenWhenItChangesSize) {
         },
         3000))
         << "the window still covers the old screen";
-    EXPECT_TRUE(boxIs(0, 200, 800, 400)) << "the picture is not fitted to the new screen";
+    EXPECT_TRUE(boxIs({0, 200, 800, 400})) << "the picture is not fitted to the new screen";
     // The system moves the pointer with the screen: the reference is taken afresh.
     MoveOver(s.form, 700, 500);
     MoveOver(s.form, 703, 503);
@@ -454,9 +384,12 @@ TEST(Saver, FollowsTheScreenWhenItChangesSize) {
 TEST(Saver, RunsAndEndsNormallyWithoutATaskbarWindow) {
     // The taskbar is only found by its empty title; with a title it is not
     // found, so the slideshow must neither hide nor show it.
-    HWND taskbar = Taskbar();
-    ASSERT_NE(taskbar, nullptr);
-    ASSERT_TRUE(::SetWindowTextW(taskbar, L"renamed for the test"));
+    struct RenamedTaskbar {
+        HWND taskbar = Taskbar();
+        ~RenamedTaskbar() { ::SetWindowTextW(taskbar, L""); }
+    } renamed;
+    ASSERT_NE(renamed.taskbar, nullptr);
+    ASSERT_TRUE(::SetWindowTextW(renamed.taskbar, L"renamed for the test"));
     TestFolder folder(L"saver-no-taskbar");
     ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 200, 100, 0x20C040));
     Slideshow s = StartSlideshow(folder);
@@ -468,81 +401,91 @@ TEST(Saver, RunsAndEndsNormallyWithoutATaskbarWindow) {
     if (s.form) Tick(s.form);
     EXPECT_TRUE(s.process.Running());
     PressKey('X');
-    EXPECT_TRUE(s.process.WaitExit(5000));
-    EXPECT_EQ(s.process.ExitCode().value_or(1234), 0u);
-    ::SetWindowTextW(taskbar, L"");
+    EXPECT_EQ(s.process.ExitCodeWithin(5000), 0u);
 }
 
-// Picture shapes relative to the screen, and the rectangle each must take:
-// the fitted rectangle in whole pixels.
+// Picture shapes against the screen, with the rectangle each must take on
+// each desktop. Fitted by hand: smaller both ways keeps its natural size,
+// centred; otherwise it fills the width when it is relatively wider than the
+// screen, else the height, and is centred along the other axis. Each edge is
+// rounded to the nearest pixel, halves away from zero.
+struct Fit {
+    int width, height;
+    Box want;
+};
 struct Shape {
     const char* what;
-    int width, height;
     PictureFormat format;
+    Fit on[3];  // 1024 x 768, 768 x 1024, 1366 x 768
+};
+
+const Shape kShapes[] = {
+    // Natural size: on 1024 x 768 left (1024 - 341) / 2 = 341.5 -> 342, right 682.5 -> 683.
+    {"small", PictureFormat::Png,
+     {{341, 192, {342, 288, 683, 480}}, {256, 256, {256, 384, 512, 640}}, {455, 192, {456, 288, 911, 480}}}},
+    // Halves on both axes: left 461.5, top 358.5; 333.5, 486.5; 632.5, 358.5.
+    {"small, odd size", PictureFormat::Bmp,
+     {{101, 51, {462, 359, 563, 410}}, {101, 51, {334, 487, 435, 538}}, {101, 51, {633, 359, 734, 410}}}},
+    // Not smaller: fills the width at its own size, centred top to bottom.
+    {"exactly as wide", PictureFormat::Png,
+     {{1024, 384, {0, 192, 1024, 576}}, {768, 512, {0, 256, 768, 768}}, {1366, 384, {0, 192, 1366, 576}}}},
+    // Fills the height at its own size, centred across.
+    {"exactly as tall", PictureFormat::Gif,
+     {{341, 768, {342, 0, 683, 768}}, {256, 1024, {256, 0, 512, 1024}}, {455, 768, {456, 0, 911, 768}}}},
+    // Fills the width: 1024 x 170.67 at top 298.67; 768 x 227.33 at 398.33; 1366 x 170.67 at 298.67.
+    {"wider only", PictureFormat::Jpeg,
+     {{1536, 256, {0, 299, 1024, 469}}, {1152, 341, {0, 398, 768, 626}}, {2049, 256, {0, 299, 1366, 469}}}},
+    // Fills the height: 192 x 768 at left 416; 144.04 x 1024 at 311.98; 255.75 x 768 at 555.13.
+    {"taller only", PictureFormat::Tiff,
+     {{256, 1024, {416, 0, 608, 768}}, {192, 1365, {312, 0, 456, 1024}}, {341, 1024, {555, 0, 811, 768}}}},
+    // Fills the width: 1024 x 377.19 at top 195.41; 768 x 499.96 at 262.02; 1366 x 378.87 at 194.57.
+    {"wide landscape", PictureFormat::Jpeg,
+     {{2085, 768, {0, 195, 1024, 573}}, {1573, 1024, {0, 262, 768, 762}}, {2769, 768, {0, 195, 1366, 573}}}},
+    // A square fills the shorter side: 768 x 768 at left 128; at top 128; at left 299.
+    {"big square", PictureFormat::Png,
+     {{1546, 1546, {128, 0, 896, 768}}, {2058, 2058, {0, 128, 768, 896}}, {1546, 1546, {299, 0, 1067, 768}}}},
+    // The screen's own aspect: the whole screen.
+    {"same aspect", PictureFormat::Bmp,
+     {{2048, 1536, {0, 0, 1024, 768}}, {1536, 2048, {0, 0, 768, 1024}}, {2732, 1536, {0, 0, 1366, 768}}}},
+    // Fills the height: 128 x 768 at left 448; 170.67 x 1024 at 298.67; 128 x 768 at 619.
+    {"tall portrait", PictureFormat::Gif,
+     {{384, 2304, {448, 0, 576, 768}}, {512, 3072, {299, 0, 469, 1024}}, {384, 2304, {619, 0, 747, 768}}}},
+    // Fills the width, 1.67 high: top 383.17 (511.17 on the portrait screen), bottom 384.83 (512.83).
+    {"thin strip", PictureFormat::Png,
+     {{3072, 5, {0, 383, 1024, 385}}, {2304, 5, {0, 511, 768, 513}}, {4098, 5, {0, 383, 1366, 385}}}},
 };
 
 TEST(SaverFit, DrawnRectangleMatchesTheFittedRectangle) {
     const int W = ScreenWidth(), H = ScreenHeight();
-    const Shape shapes[] = {
-        {"small", W / 3, H / 4, PictureFormat::Png},
-        {"small, odd size", 101, 51, PictureFormat::Bmp},
-        {"exactly as wide", W, H / 2, PictureFormat::Png},
-        {"exactly as tall", W / 3, H, PictureFormat::Gif},
-        {"wider only", W + W / 2, H / 3, PictureFormat::Jpeg},
-        {"taller only", W / 4, H + H / 3, PictureFormat::Tiff},
-        {"wide landscape", 2 * W + 37, H, PictureFormat::Jpeg},
-        {"big square", 2 * H + 10, 2 * H + 10, PictureFormat::Png},
-        {"same aspect", 2 * W, 2 * H, PictureFormat::Bmp},
-        {"tall portrait", H / 2, 3 * H, PictureFormat::Gif},
-        {"thin strip", W * 3, 5, PictureFormat::Png},
-    };
-    const int count = static_cast<int>(std::size(shapes));
+    const int desktop = W == 1024 && H == 768 ? 0 : W == 768 && H == 1024 ? 1 : W == 1366 && H == 768 ? 2 : -1;
+    ASSERT_NE(desktop, -1) << "no expected rectangles for a " << W << "x" << H << " desktop";
     TestFolder folder(L"saver-fit");
-    for (int i = 0; i < count; ++i) {
-        const Shape& sh = shapes[i];
+    for (size_t i = 0; i < std::size(kShapes); ++i) {
+        const Fit& fit = kShapes[i].on[desktop];
         // A one-pixel bright frame marks the picture's own edges.
-        ASSERT_TRUE(WritePicture(folder.file(PictureName(i + 1)), sh.format, sh.width, sh.height,
-                                 [&](int x, int y) -> std::uint32_t {
-                                     const bool edge = x == 0 || y == 0 || x == sh.width - 1 || y == sh.height - 1;
+        ASSERT_TRUE(WritePicture(folder.file(PictureName(static_cast<int>(i) + 1)), kShapes[i].format, fit.width,
+                                 fit.height, [&](int x, int y) -> std::uint32_t {
+                                     const bool edge = x == 0 || y == 0 || x == fit.width - 1 || y == fit.height - 1;
                                      return edge ? 0xFFFFFF : 0x40A0E0;
                                  }))
-            << sh.what;
+            << kShapes[i].what;
     }
     Slideshow s = StartSlideshow(folder);
     ASSERT_NE(s.form, nullptr);
-    for (int i = 0; i < count; ++i) {
-        const Shape& sh = shapes[i];
-        SCOPED_TRACE(::testing::Message() << sh.what << " " << sh.width << "x" << sh.height << " on " << W << "x" << H);
+    for (size_t i = 0; i < std::size(kShapes); ++i) {
+        const Fit& fit = kShapes[i].on[desktop];
+        SCOPED_TRACE(::testing::Message() << kShapes[i].what << " " << fit.width << "x" << fit.height << " on " << W
+                                          << "x" << H);
         if (i > 0) Tick(s.form);
-        const auto placement = FitPicture(static_cast<float>(W), static_cast<float>(H), static_cast<float>(sh.width),
-                                          static_cast<float>(sh.height));
-        ASSERT_TRUE(placement);
-        const PixelRect want = ToPixelRect(*placement);
         Box got;
         Image shot;
-        WaitUntil(
-            [&] {
-                shot = CaptureScreen();
-                got = NonBlackBox(shot);
-                return got.left == want.left && got.top == want.top && got.right == want.right &&
-                       got.bottom == want.bottom;
-            },
-            2000, 100);
-        EXPECT_EQ(got.left, want.left);
-        EXPECT_EQ(got.top, want.top);
-        EXPECT_EQ(got.right, want.right);
-        EXPECT_EQ(got.bottom, want.bottom);
-        // Centred on the free axis, touching two opposite edges when scaled.
-        EXPECT_LE(std::abs((got.left + got.right) - W), 1);
-        EXPECT_LE(std::abs((got.top + got.bottom) - H), 1);
-        if (placement->stretch) {
-            EXPECT_TRUE((got.left == 0 && got.right == W) || (got.top == 0 && got.bottom == H));
-        } else {
-            EXPECT_EQ(got.right - got.left, sh.width) << "small pictures keep their natural size";
-            EXPECT_EQ(got.bottom - got.top, sh.height);
-        }
+        WaitUntil([&] { return (got = NonBlackBox(shot = CaptureScreen())) == fit.want; }, 2000, 100);
+        EXPECT_EQ(got.left, fit.want.left);
+        EXPECT_EQ(got.top, fit.want.top);
+        EXPECT_EQ(got.right, fit.want.right);
+        EXPECT_EQ(got.bottom, fit.want.bottom);
         wchar_t name[96];
-        std::swprintf(name, std::size(name), L"\\saver-fit-%dx%d-%02d.png", W, H, i + 1);
+        std::swprintf(name, std::size(name), L"\\saver-fit-%dx%d-%02zu.png", W, H, i + 1);
         shot.Save(OutDir() + name);
     }
     PressKey(VK_ESCAPE);

@@ -1,37 +1,10 @@
 // Start-up as the desktop drives it: preview, password, single instance.
-#include "startup/Switch.h"
-#include "tests/e2e/Driver_win.h"
+#include "tests/e2e/Lumora_win.h"
 
 #include <gtest/gtest.h>
 
 namespace lumora::e2e {
 namespace {
-
-constexpr wchar_t kTitle[] = L"Lumora";
-
-// The message box of the password switch: its static texts and buttons.
-struct MessageBoxContents {
-    std::vector<std::wstring> texts;
-    std::vector<std::wstring> buttons;
-    bool hasIcon = false;
-};
-
-MessageBoxContents ReadMessageBox(HWND box) {
-    MessageBoxContents c;
-    for (HWND child : ChildWindows(box)) {
-        const std::wstring cls = ClassName(child);
-        if (cls == L"Button") {
-            c.buttons.push_back(WindowText(child));
-        } else if (cls == L"Static") {
-            if ((::GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-                c.hasIcon = c.hasIcon || ::SendMessageW(child, STM_GETICON, 0, 0) != 0;
-            } else if (!WindowText(child).empty()) {
-                c.texts.push_back(WindowText(child));
-            }
-        }
-    }
-    return c;
-}
 
 TEST(Startup, PreviewEndsAtOnceWithoutAWindow) {
     TestFolder folder(L"startup-preview");
@@ -55,17 +28,16 @@ TEST(Startup, PasswordSwitchShowsTheMessageAndEndsWhenClosed) {
     TestFolder folder(L"startup-password");
     for (const wchar_t* args : {L"/a", L"/A 9"}) {
         Process saver = Process::Start(folder.scr(), args);
-        HWND box = WaitForWindow(saver.pid(), kTitle);
+        HWND box = WaitForMessageBox(saver.pid());
         ASSERT_NE(box, nullptr) << "no message box for " << WideToUtf8(args);
-        EXPECT_EQ(ClassName(box), L"#32770");
-        const MessageBoxContents c = ReadMessageBox(box);
-        ASSERT_EQ(c.texts.size(), 1u);
-        EXPECT_EQ(c.texts[0], kPasswordMessage);
+        EXPECT_EQ(TopWindowsOf(saver.pid()), std::vector<HWND>{box});
+        const DialogContents c = ReadDialog(box);
+        EXPECT_EQ(c.texts, std::vector<std::wstring>{kPasswordMessage});
         EXPECT_EQ(c.buttons, std::vector<std::wstring>{L"OK"});
-        EXPECT_FALSE(c.hasIcon);
+        EXPECT_EQ(c.icons, 0);
         EXPECT_TRUE(saver.Running()) << "must wait for the box to be closed";
 
-        ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(CloseMessageBox(box));
         EXPECT_TRUE(saver.WaitExit(5000));
         EXPECT_TRUE(TopWindowsOf(saver.pid()).empty());
     }
@@ -75,7 +47,7 @@ TEST(Startup, ASecondCopyEndsAtOnceWhateverItsSwitch) {
     TestFolder folder(L"startup-second copy with a long name");
     // The first copy holds its message box open, so it stays alive meanwhile.
     Process first = Process::Start(folder.scr(), L"/a");
-    ASSERT_NE(WaitForWindow(first.pid(), kTitle), nullptr);
+    ASSERT_NE(WaitForMessageBox(first.pid()), nullptr);
 
     wchar_t shortPath[MAX_PATH];
     const DWORD n = ::GetShortPathNameW(folder.scr().c_str(), shortPath, MAX_PATH);
@@ -99,13 +71,11 @@ TEST(Startup, AfterTheFirstCopyEndsANewOneRuns) {
     TestFolder folder(L"startup-again");
     {
         Process first = Process::Start(folder.scr(), L"/a");
-        HWND box = WaitForWindow(first.pid(), kTitle);
-        ASSERT_NE(box, nullptr);
-        ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(CloseMessageBox(WaitForMessageBox(first.pid())));
         ASSERT_TRUE(first.WaitExit(5000));
     }
     Process next = Process::Start(folder.scr(), L"/a");
-    EXPECT_NE(WaitForWindow(next.pid(), kTitle), nullptr);
+    EXPECT_NE(WaitForMessageBox(next.pid()), nullptr);
 }
 
 }  // namespace
