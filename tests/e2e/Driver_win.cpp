@@ -27,7 +27,8 @@ ComPtr<IWICImagingFactory> Factory() {
 
 GUID ContainerOf(PictureFormat format) {
     switch (format) {
-    case PictureFormat::Png: return GUID_ContainerFormatPng;
+    case PictureFormat::Png:
+    case PictureFormat::PngWithAlpha: return GUID_ContainerFormatPng;
     case PictureFormat::Jpeg: return GUID_ContainerFormatJpeg;
     case PictureFormat::Bmp: return GUID_ContainerFormatBmp;
     case PictureFormat::Gif: return GUID_ContainerFormatGif;
@@ -144,8 +145,10 @@ bool WritePicture(const std::wstring& path, PictureFormat format, int width, int
         FAILED(frame->SetSize(static_cast<UINT>(width), static_cast<UINT>(height))))
         return false;
 
-    const bool indexed = format == PictureFormat::Gif;
-    WICPixelFormatGUID pixelFormat = indexed ? GUID_WICPixelFormat8bppIndexed : GUID_WICPixelFormat24bppBGR;
+    const bool indexed = format == PictureFormat::Gif, alpha = format == PictureFormat::PngWithAlpha;
+    WICPixelFormatGUID pixelFormat = indexed ? GUID_WICPixelFormat8bppIndexed
+                                     : alpha ? GUID_WICPixelFormat32bppBGRA
+                                             : GUID_WICPixelFormat24bppBGR;
     if (FAILED(frame->SetPixelFormat(&pixelFormat))) return false;
     if (indexed) {
         ComPtr<IWICPalette> palette;
@@ -157,7 +160,7 @@ bool WritePicture(const std::wstring& path, PictureFormat format, int width, int
             FAILED(frame->SetPalette(palette.Get())))
             return false;
     }
-    const UINT bytesPerPixel = indexed ? 1 : 3;
+    const UINT bytesPerPixel = indexed ? 1 : alpha ? 4 : 3;
     const UINT stride = (static_cast<UINT>(width) * bytesPerPixel + 3) & ~3u;
     std::vector<BYTE> row(stride);
     for (int y = 0; y < height; ++y) {
@@ -167,7 +170,7 @@ bool WritePicture(const std::wstring& path, PictureFormat format, int width, int
                 row[x] = CubeIndex(c);
                 continue;
             }
-            // Blue, green, red.
+            // Blue, green, red and, with alpha, the top byte as it is.
             for (UINT i = 0; i < bytesPerPixel; ++i) row[x * bytesPerPixel + i] = static_cast<BYTE>(c >> (8 * i));
         }
         if (FAILED(frame->WritePixels(1, stride, stride, row.data()))) return false;

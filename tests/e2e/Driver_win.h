@@ -66,7 +66,8 @@ private:
 // The folder LumoraDriver.exe runs from, with the programs built beside it.
 std::wstring DriverFolder();
 
-enum class PictureFormat { Png, Jpeg, Bmp, Gif, Tiff };
+// PngWithAlpha is a 32-bit PNG whose pixels carry their alpha in the top byte.
+enum class PictureFormat { Png, Jpeg, Bmp, Gif, Tiff, PngWithAlpha };
 
 // Colours are 0x00RRGGBB throughout the driver.
 using PixelFunction = std::function<std::uint32_t(int x, int y)>;

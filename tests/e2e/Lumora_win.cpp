@@ -43,6 +43,20 @@ HWND WaitForCover(const Slideshow& show, DWORD timeoutMs) {
     return cover;
 }
 
+std::optional<std::uint32_t> InputContextOf(const Process& process, HWND window) {
+    // imm32 lies at the same address in every process of the prefix; the
+    // thread's exit code is the handle's low half, all a Wine handle has.
+    const auto start = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void*>(::GetProcAddress(::LoadLibraryW(L"imm32.dll"), "ImmGetContext")));
+    const UniqueKernelHandle thread(
+        start ? ::CreateRemoteThread(process.handle(), nullptr, 0, start, window, 0, nullptr) : nullptr);
+    DWORD code = 0;
+    if (!thread || ::WaitForSingleObject(thread.get(), 5000) != WAIT_OBJECT_0 ||
+        !::GetExitCodeThread(thread.get(), &code))
+        return std::nullopt;
+    return code;
+}
+
 Settings StartSettings(const TestFolder& folder, const wchar_t* args) {
     Settings s;
     s.process = Process::Start(folder.scr(), args);

@@ -47,6 +47,11 @@ Slideshow StartSlideshow(const TestFolder& folder);
 // The other window of a slideshow on two monitors: the second one's cover.
 HWND WaitForCover(const Slideshow& show, DWORD timeoutMs = 5000);
 
+// The input context of a window as its own process sees it (the only one
+// that can: Wine answers other processes with none), asked on a thread
+// started inside it. Empty when that thread cannot run.
+std::optional<std::uint32_t> InputContextOf(const Process& process, HWND window);
+
 // --- the settings dialog and the About box ----------------------------------
 
 struct Settings {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -402,6 +403,69 @@ TEST(Saver, RunsAndEndsNormallyWithoutATaskbarWindow) {
     EXPECT_TRUE(s.process.Running());
     PressKey('X');
     EXPECT_EQ(s.process.ExitCodeWithin(5000), 0u);
+}
+
+// The real timer, untouched: nothing forces a tick, and picture 2 comes
+// 10 s after the start, not before.
+TEST(Saver, OwnTimerShowsTheNextPictureAfterTenSeconds) {
+    constexpr std::uint32_t kFirst = 0x2040E0, kSecond = 0xE0A020;
+    TestFolder folder(L"saver-own-timer");
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 320, 240, kFirst));
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(2)), PictureFormat::Png, 320, 240, kSecond));
+    const auto started = std::chrono::steady_clock::now();
+    Slideshow s = StartSlideshow(folder);
+    ASSERT_NE(s.form, nullptr);
+    ASSERT_TRUE(WaitForCentre(kFirst));
+    EXPECT_TRUE(WaitForCentre(kSecond, 15000)) << "picture 2 did not come by itself";
+    const long long ms = (std::chrono::steady_clock::now() - started) / std::chrono::milliseconds(1);
+    std::printf("[ FIGURES  ] picture 2 on screen %lld ms after the start\n", ms);
+    EXPECT_GE(ms, 8000) << "before the timer's 10 s";
+    EXPECT_LE(ms, 12500) << "well after the timer's 10 s";
+    PressKey(VK_SPACE);
+    ExpectEndedAndRestored(s, "space");
+}
+
+// A picture's transparent parts show the black behind it, its opaque parts
+// their own colour.
+TEST(Saver, TransparentPartsOfAPictureShowBlack) {
+    ASSERT_EQ(ScreenWidth(), 1024);
+    ASSERT_EQ(ScreenHeight(), 768);
+    TestFolder folder(L"saver-alpha");
+    // Left half white but fully transparent, right half opaque green.
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::PngWithAlpha, 200, 100,
+                             [](int x, int) { return x < 100 ? 0x00FFFFFFu : 0xFF20C040u; }));
+    Slideshow s = StartSlideshow(folder);
+    ASSERT_NE(s.form, nullptr);
+    // At its natural size, 200 x 100 sits at (1024 - 200) / 2 = 412, (768 - 100) / 2 = 334:
+    // its opaque half is 512..612 across.
+    EXPECT_TRUE(WaitUntil([] { return NonBlackBox(CaptureScreen()) == Box{512, 334, 612, 434}; }, 3000, 100))
+        << "the transparent half is not black";
+    EXPECT_TRUE(NearColour(ScreenPixel(562, 384), 0x20C040));
+    EXPECT_TRUE(IsBlack(ScreenPixel(462, 384)));
+    ::PostMessageW(s.form, WM_CLOSE, 0, 0);
+    ExpectEndedAndRestored(s, "WM_CLOSE");
+}
+
+// The input method is detached from the slideshow window while it runs. Its
+// return at the end cannot be seen from outside: the process ends right
+// after, and its window with it.
+TEST(Saver, InputMethodIsDetachedFromTheWindow) {
+    TestFolder folder(L"saver-input-method");
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 200, 100, 0x20C040));
+    {
+        // The probe sees a window's input context: the settings dialog keeps its own.
+        const Settings settings = StartSettings(folder);
+        ASSERT_NE(settings.window, nullptr);
+        EXPECT_NE(InputContextOf(settings.process, settings.window).value_or(0), 0u);
+    }
+    Slideshow s = StartSlideshow(folder);
+    ASSERT_NE(s.form, nullptr);
+    ASSERT_TRUE(s.InFront());
+    EXPECT_EQ(InputContextOf(s.process, s.form), 0u);
+    Tick(s.form);
+    EXPECT_EQ(InputContextOf(s.process, s.form), 0u) << "given back before the end";
+    PressKey(VK_SPACE);
+    ExpectEndedAndRestored(s, "space");
 }
 
 // Picture shapes against the screen, with the rectangle each must take on
