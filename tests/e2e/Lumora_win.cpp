@@ -57,6 +57,45 @@ std::optional<std::uint32_t> InputContextOf(const Process& process, HWND window)
     return code;
 }
 
+bool HoldAtExit(const Process& process, const std::function<void()>& trigger, DWORD timeoutMs) {
+    // Every way out ends in ntdll's NtTerminateProcess, which lies at the same
+    // address in every process of the prefix.
+    auto* const end = reinterpret_cast<BYTE*>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtTerminateProcess")));
+    if (!end || !::DebugActiveProcess(process.pid())) return false;
+    ::DebugSetProcessKillOnExit(FALSE);
+    const BYTE breakpoint = 0xCC;
+    bool held = ::WriteProcessMemory(process.handle(), end, &breakpoint, 1, nullptr) &&
+                ::FlushInstructionCache(process.handle(), end, 1);
+    if (held) trigger();
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    for (bool waiting = held; waiting;) {
+        DEBUG_EVENT event{};
+        if (!::WaitForDebugEvent(&event, 100)) {
+            waiting = held = ::GetTickCount64() < deadline;
+            continue;
+        }
+        DWORD answer = DBG_CONTINUE;
+        if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) UniqueFile(event.u.CreateProcessInfo.hFile);
+        if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) UniqueFile(event.u.LoadDll.hFile);
+        if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) waiting = held = false;
+        if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT) {
+            const EXCEPTION_RECORD& e = event.u.Exception.ExceptionRecord;
+            if (e.ExceptionCode == EXCEPTION_BREAKPOINT && e.ExceptionAddress == end) {
+                // The thread that got there stays where it is.
+                const UniqueKernelHandle thread(::OpenThread(THREAD_SUSPEND_RESUME, FALSE, event.dwThreadId));
+                waiting = false;
+                held = thread && ::SuspendThread(thread.get()) != static_cast<DWORD>(-1);
+            } else if (e.ExceptionCode != EXCEPTION_BREAKPOINT) {
+                answer = DBG_EXCEPTION_NOT_HANDLED;
+            }
+        }
+        ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, answer);
+    }
+    ::DebugActiveProcessStop(process.pid());
+    return held;
+}
+
 Settings StartSettings(const TestFolder& folder, const wchar_t* args) {
     Settings s;
     s.process = Process::Start(folder.scr(), args);

@@ -6,6 +6,7 @@
 #include "tests/e2e/Driver_win.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -51,6 +52,12 @@ HWND WaitForCover(const Slideshow& show, DWORD timeoutMs = 5000);
 // that can: Wine answers other processes with none), asked on a thread
 // started inside it. Empty when that thread cannot run.
 std::optional<std::uint32_t> InputContextOf(const Process& process, HWND window);
+
+// Does `trigger` and stops the process, as its debugger, where it asks to be
+// terminated: what it gave back on the way out can still be seen, and its
+// windows still stand. It never runs on: its owner ends it. False when it
+// did not get there in time.
+bool HoldAtExit(const Process& process, const std::function<void()>& trigger, DWORD timeoutMs = 5000);
 
 // --- the settings dialog and the About box ----------------------------------
 

@@ -446,10 +446,9 @@ TEST(Saver, TransparentPartsOfAPictureShowBlack) {
     ExpectEndedAndRestored(s, "WM_CLOSE");
 }
 
-// The input method is detached from the slideshow window while it runs. Its
-// return at the end cannot be seen from outside: the process ends right
-// after, and its window with it.
-TEST(Saver, InputMethodIsDetachedFromTheWindow) {
+// The input method is detached from the slideshow window while it runs and
+// given back as it ends, seen where the process asks to be terminated.
+TEST(Saver, InputMethodIsDetachedDuringTheShowAndGivenBackAtItsEnd) {
     TestFolder folder(L"saver-input-method");
     ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 200, 100, 0x20C040));
     {
@@ -464,8 +463,10 @@ TEST(Saver, InputMethodIsDetachedFromTheWindow) {
     EXPECT_EQ(InputContextOf(s.process, s.form), 0u);
     Tick(s.form);
     EXPECT_EQ(InputContextOf(s.process, s.form), 0u) << "given back before the end";
-    PressKey(VK_SPACE);
-    ExpectEndedAndRestored(s, "space");
+    ASSERT_TRUE(HoldAtExit(s.process, [] { PressKey(VK_SPACE); })) << "the key did not end the show";
+    ASSERT_TRUE(::IsWindow(s.form));
+    EXPECT_NE(InputContextOf(s.process, s.form).value_or(0), 0u) << "not given back";
+    EXPECT_TRUE(WaitUntil(TaskbarVisible, 2000)) << "the taskbar, given back just before";
 }
 
 // Picture shapes against the screen, with the rectangle each must take on
