@@ -214,7 +214,8 @@ protected:
     void ExpectStarted(const AboutSession& s, const std::wstring& tool) {
         PressSysInfo(s.about);
         std::optional<std::string> record;
-        ASSERT_TRUE(WaitUntil([&] { return (record = MarkerRecord(tool)).has_value(); }, 5000)) << "the tool did not start";
+        ASSERT_TRUE(WaitUntil([&] { return (record = MarkerRecord(tool)).has_value(); }, 5000))
+            << "the tool did not start";
         EXPECT_EQ(*record, QuotedRecord(tool));
     }
 

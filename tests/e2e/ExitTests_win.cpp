@@ -16,7 +16,8 @@ namespace {
 // process's unhandled-exception filter sees it. Nothing in the saver has to
 // offer a way to crash it.
 bool FaultInside(const Process& p) {
-    return static_cast<bool>(UniqueKernelHandle(::CreateRemoteThread(p.handle(), nullptr, 0, nullptr, nullptr, 0, nullptr)));
+    const UniqueKernelHandle thread(::CreateRemoteThread(p.handle(), nullptr, 0, nullptr, nullptr, 0, nullptr));
+    return static_cast<bool>(thread);
 }
 
 // Under Wine GetCursorInfo reports the display count of the foreground

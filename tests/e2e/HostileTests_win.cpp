@@ -57,7 +57,9 @@ std::uint64_t GifScreenPixels(const std::wstring& path) {
     const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     BYTE b[10] = {};
     DWORD read = 0;
-    if (!file || !::ReadFile(file.get(), b, sizeof(b), &read, nullptr) || read < sizeof(b) || std::memcmp(b, "GIF8", 4) != 0) return 0;
+    if (!file || !::ReadFile(file.get(), b, sizeof(b), &read, nullptr) || read < sizeof(b) ||
+        std::memcmp(b, "GIF8", 4) != 0)
+        return 0;
     const unsigned width = b[6] | (b[7] << 8u), height = b[8] | (b[9] << 8u);
     return std::uint64_t{width} * height;
 }

@@ -45,8 +45,9 @@ void ExpectFlat(const Counters& warm, const Counters& last) {
         {{"file descriptors (Linux)", &Counters::fds, 2}},
     };
     for (const auto& sources : resources) {
-        const auto readable = std::find_if(sources.begin(), sources.end(),
-                                           [&](const Source& s) { return warm.*s.counter >= 0 && last.*s.counter >= 0; });
+        const auto readable = std::find_if(sources.begin(), sources.end(), [&](const Source& s) {
+            return warm.*s.counter >= 0 && last.*s.counter >= 0;
+        });
         if (readable == sources.end()) {
             ADD_FAILURE() << sources.front().name << ": no counter can be read";
             continue;
@@ -62,7 +63,8 @@ void ExpectFlat(const Counters& warm, const Counters& last) {
 
 // Does `once` `rounds` times, reads the counters after the first `warmUp` and
 // at the end, and expects them flat.
-void ExpectFlatOver(const Meter& meter, int warmUp, int rounds, const char* what, const std::function<void(int)>& once) {
+void ExpectFlatOver(const Meter& meter, int warmUp, int rounds, const char* what,
+                    const std::function<void(int)>& once) {
     Print((std::string(what) + " at the start").c_str(), meter.Read());
     Counters warm;
     for (int round = 1; round <= rounds; ++round) {

@@ -287,7 +287,8 @@ void AddFolder(const std::wstring& folder, const std::wstring& relative, Snapsho
             (static_cast<ULONGLONG>(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
         out[relative + name] =
             std::to_string(found.dwFileAttributes) + ":" + std::to_string(size) + ":" + std::to_string(written);
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) AddFolder(folder + L"\\" + name, relative + name + L"\\", out);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            AddFolder(folder + L"\\" + name, relative + name + L"\\", out);
     } while (::FindNextFileW(find.get(), &found));
 }
 

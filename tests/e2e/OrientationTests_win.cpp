@@ -29,7 +29,8 @@ bool OnItsSide(int orientation) { return orientation >= 5; }
 // the upright picture of presentedW x presentedH: stored pixel (x, y) of the
 // sw x sh stored picture is shown at the place each tag gives it.
 PixelFunction StoredFor(int orientation, int presentedW, int presentedH) {
-    const int sw = OnItsSide(orientation) ? presentedH : presentedW, sh = OnItsSide(orientation) ? presentedW : presentedH;
+    const bool side = OnItsSide(orientation);
+    const int sw = side ? presentedH : presentedW, sh = side ? presentedW : presentedH;
     return [=](int x, int y) {
         POINT shown{x, y};  // 1: as stored
         switch (orientation) {

@@ -353,7 +353,9 @@ TEST(Saver, FollowsTheScreenWhenItChangesSize) {
     ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 1600, 400, 0x40A0E0));
     Slideshow s = StartSlideshow(folder);
     ASSERT_NE(s.form, nullptr);
-    const auto boxIs = [](Box want) { return WaitUntil([&] { return NonBlackBox(CaptureScreen()) == want; }, 3000, 100); };
+    const auto boxIs = [](Box want) {
+        return WaitUntil([&] { return NonBlackBox(CaptureScreen()) == want; }, 3000, 100);
+    };
     ASSERT_TRUE(boxIs({0, 256, 1024, 512}));
     MoveOver(s.form, 1000, 700);  // the reference, as the picture has armed it
 

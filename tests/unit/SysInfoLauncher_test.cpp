@@ -257,8 +257,9 @@ TEST(StartSysInfo, StartsThePathsProgramElseTheFoldersOne) {
         bool pathKeyLocked;
         std::wstring starts;
     } cases[] = {
-        {"PATH naming a program", FakeValue{kRegSz, Sz("C:\\Program Files\\Common Files\\Microsoft Shared\\MSInfo\\msinfo32.exe")},
-         false, kToolPath},
+        {"PATH naming a program",
+         FakeValue{kRegSz, Sz("C:\\Program Files\\Common Files\\Microsoft Shared\\MSInfo\\msinfo32.exe")}, false,
+         kToolPath},
         {"no PATH value", std::nullopt, false, kFolderTool},
         {"PATH too big to be a path", FakeValue{kRegSz, Sz(std::string(2000, 'x'))}, false, kFolderTool},
         {"PATH's key locked counts as absent", FakeValue{kRegSz, Sz("C:\\x.exe")}, true, kFolderTool},
