@@ -108,6 +108,8 @@ for pkg in "${debs[@]}"; do deb_unpack "$pkg"; done
 r="$cache/root"
 # Deliberately broken files, crashers from bug reports, randomly modified files, a GIF suite.
 take_deb gdk-pixbuf-tests gdk-pixbuf-tests "$r/usr/libexec/installed-tests/gdk-pixbuf/test-images"
+# Its two pictures far over the pixel budget: 22500 x 33300 (JPEG) and 25200 x 33300 (PNG).
+take_deb gdk-pixbuf-tests gdk-pixbuf-oversized "$r/usr/libexec/installed-tests/gdk-pixbuf" '.*/gdk-pixbuf/large\.(jpg|png)$'
 # PngSuite, with its corrupted x*.png files.
 take_deb libsixel-examples pngsuite "$r/usr/share/doc/libsixel-examples/examples/images/pngsuite"
 take_deb libsixel-examples libsixel "$r/usr/share/doc/libsixel-examples/examples/images" \

@@ -58,14 +58,6 @@ std::wstring ScrPath() { return Env(L"LUMORA_SCR"); }
 std::wstring OutDir() { return Env(L"LUMORA_E2E_OUT"); }
 std::wstring WorkDir() { return Env(L"LUMORA_E2E_WORK"); }
 
-std::wstring Utf8ToWide(std::string_view text) {
-    if (text.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
-
 std::string WideToUtf8(std::wstring_view text) {
     if (text.empty()) return {};
     const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);

@@ -26,7 +26,6 @@ std::wstring ScrPath();  // the Lumora.scr under test
 std::wstring OutDir();   // screenshots and other output kept after the run
 std::wstring WorkDir();  // scratch space
 
-std::wstring Utf8ToWide(std::string_view text);
 std::string WideToUtf8(std::wstring_view text);
 
 // A fresh folder under WorkDir() holding a copy of Lumora.scr; removed at the end.

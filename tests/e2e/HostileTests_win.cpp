@@ -51,21 +51,28 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder) {
 // same imaging component: a small copy is enough to tell black from not.
 enum class Expect { Black, Picture, Either };
 
-// A GIF's logical screen (width and height after its six-byte signature)
-// counts towards its size whatever its first frame's.
-std::uint64_t GifScreenPixels(const std::wstring& path) {
+// The size a GIF, PNG or JPEG header declares: a GIF's logical screen counts
+// whatever its first frame's size, and the judge must not hand a huge
+// picture to a decoder that decodes it whole before it can say how large it is.
+std::uint64_t DeclaredPixels(const std::wstring& path) {
     const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    BYTE b[10] = {};
-    DWORD read = 0;
-    if (!file || !::ReadFile(file.get(), b, sizeof(b), &read, nullptr) || read < sizeof(b) ||
-        std::memcmp(b, "GIF8", 4) != 0)
-        return 0;
-    const unsigned width = b[6] | (b[7] << 8u), height = b[8] | (b[9] << 8u);
-    return std::uint64_t{width} * height;
+    std::vector<BYTE> b(1 << 16);
+    DWORD n = 0;
+    if (!file || !::ReadFile(file.get(), b.data(), static_cast<DWORD>(b.size()), &n, nullptr)) return 0;
+    const auto be16 = [&](size_t i) { return std::uint64_t{b[i]} << 8 | b[i + 1]; };
+    const auto be32 = [&](size_t i) { return be16(i) << 16 | be16(i + 2); };
+    if (n >= 10 && std::memcmp(b.data(), "GIF8", 4) == 0) return (b[6] | b[7] << 8ull) * (b[8] | b[9] << 8ull);
+    if (n >= 24 && std::memcmp(b.data() + 12, "IHDR", 4) == 0) return be32(16) * be32(20);
+    // JPEG: segments by their lengths up to the first frame header (C0-CF but C4, C8, CC).
+    for (size_t i = 2; n >= 4 && b[0] == 0xFF && b[1] == 0xD8 && i + 9 <= n && b[i] == 0xFF; i += 2 + be16(i + 2)) {
+        const BYTE m = b[i + 1];
+        if (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) return be16(i + 5) * be16(i + 7);
+    }
+    return 0;
 }
 
 Expect Judge(const std::wstring& path) {
-    if (GifScreenPixels(path) > kBudgetPixels) return Expect::Black;
+    if (DeclaredPixels(path) > kBudgetPixels) return Expect::Black;
     ComPtr<IWICImagingFactory> factory;
     if (FAILED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory))))
         return Expect::Either;
