@@ -1,13 +1,16 @@
 // Usage: LumoraBench.exe WIDTH HEIGHT FILE...
 //        LumoraBench.exe --saver LUMORA.SCR WORK-FOLDER PHOTO-24MP PHOTO-100MP
-// For each file, prepares it as the slideshow does (open, refuse by the
-// header, fit, decode and scale into the bitmap that is shown) and runs a bare
-// decode-and-scale through WIC, each in a process of its own so that the peak
-// working set belongs to that work alone. --saver measures the running
+// For each file, prepares it as the slideshow does (a picture helper process
+// opens it, refuses it by its headers, fits, decodes and scales it into the
+// channel section; the saver's side copies the pixels into the bitmap that is
+// shown) and runs a bare decode-and-scale through WIC, each in a process of
+// its own so that the peak working set belongs to that work alone. The
+// preparation's CPU counts the helper's. --saver measures the running
 // slideshow instead (bench/SaverBench_win.cpp).
 #include "bench/SaverBench_win.h"
+#include "picture/PictureHelperMain_win.h"
 #include "saver/Fitting.h"
-#include "saver/PictureLoader_win.h"
+#include "saver/PictureHelper_win.h"
 
 #include <psapi.h>
 #include <wincodec.h>
@@ -16,6 +19,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,16 +36,39 @@ double Now() {
     return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
 }
 
-SIZE_T PeakWorkingSet() {
+SIZE_T PeakWorkingSet(HANDLE process) {
     PROCESS_MEMORY_COUNTERS pmc{};
     pmc.cb = sizeof(pmc);
-    ::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof(pmc));
+    ::GetProcessMemoryInfo(process, &pmc, sizeof(pmc));
     return pmc.PeakWorkingSetSize;
 }
 
-// The slideshow's own preparation, as the picture worker runs it for a tick.
-bool Prepare(lumora::PictureLoader& loader, const std::wstring& file, int screenW, int screenH) {
-    return loader.Prepare(file, {screenW, screenH}).picture.has_value();
+double CpuSeconds(HANDLE process) {
+    FILETIME created, ended, kernel, user;
+    if (!::GetProcessTimes(process, &created, &ended, &kernel, &user)) return 0;
+    const auto value = [](const FILETIME& t) { return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime; };
+    return static_cast<double>(value(kernel) + value(user)) / 1e7;
+}
+
+// The helper's answer to request `id`, or nothing when it ended first.
+std::optional<lumora::ChannelReply> AwaitReply(const lumora::PictureHelper& helper, std::uint32_t id) {
+    for (;;) {
+        const HANDLE waits[] = {helper.replyEvent(), helper.process()};
+        if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return std::nullopt;
+        const lumora::ChannelReply reply = helper.Reply();
+        if (reply.id == id) return reply;
+    }
+}
+
+// The slideshow's own preparation, as the picture worker has it done for a
+// tick: the request to the helper, its reply, the pixels into a bitmap.
+bool Prepare(lumora::PictureHelper& helper, std::uint32_t id, const std::wstring& file, int screenW,
+             int screenH) {
+    helper.Send(id, file, {screenW, screenH}, std::nullopt);
+    const auto reply = AwaitReply(helper, id);
+    if (!reply) return false;
+    const auto rect = lumora::PictureInReply(*reply, id, screenW, screenH, helper.capacity());
+    return rect && helper.Bitmap(*rect);
 }
 
 // The floor: decoder, frame, scaler, pixels into a plain buffer. Nothing else.
@@ -75,22 +102,42 @@ bool Bare(IWICImagingFactory* factory, const std::wstring& file, int screenW, in
     return SUCCEEDED(scaler->CopyPixels(nullptr, stride, static_cast<UINT>(pixels.size()), pixels.data()));
 }
 
-// Child: one kind of work on one file; prints "seconds peak-bytes ok".
+// Child: one kind of work on one file; prints "seconds peak-bytes ok cpu-seconds
+// helper-start-ms", the CPU of a run as a mean, the helper's included.
 int Measure(const wchar_t* kind, const std::wstring& file, int screenW, int screenH) {
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    lumora::PictureLoader loader;
-    ComPtr<IWICImagingFactory> factory;
-    ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
-    if (!loader.Init() || !factory) return 2;
     const bool prepare = std::wcscmp(kind, L"prepare") == 0;
-    double best = 1e30;
+    double best = 1e30, startMs = 0, cpu = 0;
     bool ok = true;
-    for (int i = 0; i < kRuns; ++i) {
+    SIZE_T peak = 0;
+    if (prepare) {
+        // The helper is this very program, started as the saver starts its own.
+        lumora::PictureHelper helper;
         const double start = Now();
-        ok = prepare ? Prepare(loader, file, screenW, screenH) : Bare(factory.Get(), file, screenW, screenH);
-        best = std::min(best, Now() - start);
+        if (!helper.Start(std::uint64_t(screenW) * std::uint64_t(screenH) * 4) || !AwaitReply(helper, 0)) return 2;
+        startMs = (Now() - start) * 1000;
+        const double cpuBefore = CpuSeconds(helper.process()) + CpuSeconds(::GetCurrentProcess());
+        for (int i = 0; i < kRuns; ++i) {
+            const double t = Now();
+            ok = Prepare(helper, static_cast<std::uint32_t>(i + 1), file, screenW, screenH);
+            best = std::min(best, Now() - t);
+        }
+        cpu = (CpuSeconds(helper.process()) + CpuSeconds(::GetCurrentProcess()) - cpuBefore) / kRuns;
+        peak = std::max(PeakWorkingSet(helper.process()), PeakWorkingSet(::GetCurrentProcess()));
+    } else {
+        ComPtr<IWICImagingFactory> factory;
+        ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
+        if (!factory) return 2;
+        const double cpuBefore = CpuSeconds(::GetCurrentProcess());
+        for (int i = 0; i < kRuns; ++i) {
+            const double t = Now();
+            ok = Bare(factory.Get(), file, screenW, screenH);
+            best = std::min(best, Now() - t);
+        }
+        cpu = (CpuSeconds(::GetCurrentProcess()) - cpuBefore) / kRuns;
+        peak = PeakWorkingSet(::GetCurrentProcess());
     }
-    std::printf("%.6f %llu %d\n", best, static_cast<unsigned long long>(PeakWorkingSet()), ok ? 1 : 0);
+    std::printf("%.6f %llu %d %.6f %.1f\n", best, static_cast<unsigned long long>(peak), ok ? 1 : 0, cpu, startMs);
     return 0;
 }
 
@@ -98,6 +145,8 @@ struct Result {
     double seconds = 0;
     double peakMiB = 0;
     bool ok = false;
+    double cpu = 0;
+    double helperStartMs = 0;
 };
 
 Result RunChild(const std::wstring& self, const wchar_t* kind, const std::wstring& file, int w, int h) {
@@ -128,7 +177,8 @@ Result RunChild(const std::wstring& self, const wchar_t* kind, const std::wstrin
     ::CloseHandle(readEnd);
     unsigned long long peak = 0;
     int ok = 0;
-    if (std::sscanf(out.c_str(), "%lf %llu %d", &result.seconds, &peak, &ok) == 3) {
+    if (std::sscanf(out.c_str(), "%lf %llu %d %lf %lf", &result.seconds, &peak, &ok, &result.cpu,
+                    &result.helperStartMs) == 5) {
         result.peakMiB = static_cast<double>(peak) / (1024.0 * 1024.0);
         result.ok = ok != 0;
     }
@@ -143,6 +193,7 @@ std::wstring BaseName(const std::wstring& path) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (const HANDLE channel = lumora::PictureHelperChannel()) return lumora::RunPictureHelper(channel);
     if (argc == 6 && std::wcscmp(argv[1], L"--measure") == 0)
         return Measure(argv[2], argv[5], _wtoi(argv[3]), _wtoi(argv[4]));
     if (argc == 6 && std::wcscmp(argv[1], L"--saver") == 0)
@@ -156,8 +207,8 @@ int wmain(int argc, wchar_t** argv) {
     ::GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
 
     std::printf("screen %dx%d, best of %d runs, each kind of work in a process of its own\n", w, h, kRuns);
-    std::printf("%-22s %10s %10s %7s %12s %12s\n", "file", "prepare ms", "bare ms", "ratio", "prep peak MiB",
-                "bare peak MiB");
+    std::printf("%-22s %10s %10s %7s %12s %12s %9s %9s %8s %10s\n", "file", "prepare ms", "bare ms", "ratio",
+                "prep peak MiB", "bare peak MiB", "prep cpu", "bare cpu", "cpu ratio", "helper ms");
     for (int i = 3; i < argc; ++i) {
         const Result prepared = RunChild(self, L"prepare", argv[i], w, h);
         const Result bare = RunChild(self, L"bare", argv[i], w, h);
@@ -166,9 +217,11 @@ int wmain(int argc, wchar_t** argv) {
             for (wchar_t c : BaseName(argv[i])) s += static_cast<char>(c < 128 ? c : '?');
             return s;
         }();
-        std::printf("%-22s %10.1f %10.1f %7.2f %12.1f %12.1f%s\n", name.c_str(), prepared.seconds * 1000,
-                    bare.seconds * 1000, bare.seconds > 0 ? prepared.seconds / bare.seconds : 0.0, prepared.peakMiB,
-                    bare.peakMiB, prepared.ok ? (bare.ok ? "" : "  (bare failed)") : "  (refused: not a picture)");
+        std::printf("%-22s %10.1f %10.1f %7.2f %12.1f %12.1f %9.3f %9.3f %8.2f %10.1f%s\n", name.c_str(),
+                    prepared.seconds * 1000, bare.seconds * 1000,
+                    bare.seconds > 0 ? prepared.seconds / bare.seconds : 0.0, prepared.peakMiB, bare.peakMiB,
+                    prepared.cpu, bare.cpu, bare.cpu > 0 ? prepared.cpu / bare.cpu : 0.0, prepared.helperStartMs,
+                    prepared.ok ? (bare.ok ? "" : "  (bare failed)") : "  (refused: not a picture)");
         std::fflush(stdout);
     }
     return 0;

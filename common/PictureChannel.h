@@ -16,7 +16,9 @@ namespace lumora {
 // A file as it was when it was read: a result prepared ahead is used at its
 // tick only while its file is unchanged.
 struct FileStamp {
-    bool present = false;  // a file, not a folder, by that name
+    // Non-zero for a file, not a folder, by that name. A plain number, not a
+    // bool: a stamp crosses over from the helper, where any bytes may come.
+    std::uint32_t present = 0;
     std::uint64_t size = 0;
     std::uint64_t lastWrite = 0;
     bool operator==(const FileStamp&) const = default;

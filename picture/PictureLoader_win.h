@@ -1,39 +1,38 @@
 #pragma once
-// The one way a picture is prepared for the slideshow: from opening its file
-// to the DIB section the window paints, fitted to the window and upright.
-// Slow (it reads and decodes), so it runs on the picture worker, never on
-// the window thread.
-#include "common/UniqueHandle_win.h"
-#include "saver/Fitting.h"
+// The one way a picture is prepared: from opening its file to fitted,
+// upright 32-bit pixels. It reads and decodes untrusted files, so it runs
+// only in the picture helper process, never in the saver.
+#include "common/PictureChannel.h"
 #include "saver/Slideshow.h"
 
 #include <windows.h>
 #include <wincodec.h>
 #include <wrl/client.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 
 namespace lumora {
 
-// A picture ready to paint: its pixels at their fitted size and where they go.
-struct PreparedPicture {
-    UniqueBitmap bitmap;
-    PixelRect rect;
+// Where the fitted pixels go: top-down rows of width * 4 bytes, premultiplied
+// B, G, R, A, so that read as plain B, G, R they show transparency over black.
+struct PixelBuffer {
+    std::uint8_t* bits = nullptr;
+    std::size_t bytes = 0;
 };
 
-struct PreparedFile {
-    FileStamp stamp;                         // the file as it was read
-    std::optional<PreparedPicture> picture;  // empty: not a picture, or it cannot be placed
+struct PreparedPicture {
+    ReplyKind kind = ReplyKind::NotAPicture;  // Picture, NotAPicture, Unchanged or Cancelled
+    PixelRect rect;                           // where the pixels go in the client area (Picture only)
+    FileStamp stamp;                          // the file as it was opened
 };
 
 // Asked between the steps of a preparation: true when its result is no
 // longer wanted, so the work stops early.
 using CancelCheck = std::function<bool()>;
-
-// The file's size and last write time as the file system reports them now.
-FileStamp StampOf(const std::wstring& path);
 
 class PictureLoader {
 public:
@@ -42,11 +41,14 @@ public:
     bool Init();
 
     // Opens the file (recognising the format from its content whatever its
-    // name), refuses it by its header's declared size or, for formats the
-    // header reader does not know, by its frame's size, then decodes it
-    // scaled to its place in a client area of `client` and turned upright.
-    // No file stays open afterwards.
-    PreparedFile Prepare(const std::wstring& path, ClientSize client, const CancelCheck& cancelled = {}) const;
+    // name) and tells `opened` its stamp. With `known` equal to that stamp it
+    // answers Unchanged at once. Otherwise it refuses the file by what its
+    // headers declare or, for formats the header reader does not know, by its
+    // frame's size, then decodes it scaled to its place in a client area of
+    // `client`, turned upright, into `out`. No file stays open afterwards.
+    PreparedPicture Prepare(const std::wstring& path, ClientSize client, const std::optional<FileStamp>& known,
+                            PixelBuffer out, const CancelCheck& cancelled,
+                            const std::function<void(const FileStamp&)>& opened) const;
 
 private:
     Microsoft::WRL::ComPtr<IWICImagingFactory> factory_;

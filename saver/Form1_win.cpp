@@ -15,7 +15,8 @@ constexpr wchar_t kClassName[] = L"LumoraForm1";
 // Outside tools tick the slideshow by sending WM_TIMER with this id.
 constexpr UINT_PTR kTimer1Id = 1;
 constexpr UINT kTimer1Interval = 10000;
-// The worker's prepared pictures come back as this message.
+// The worker announces a prepared picture with this message, its wParam the
+// request's id; the picture itself stays with the worker until taken.
 constexpr UINT kPictureReady = WM_APP + 1;
 
 void MakeTopmost(HWND hwnd) { ::SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE); }
@@ -36,7 +37,8 @@ bool Form1::Load() {
                          ::GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr))
         return false;
     // Without the worker the show still runs, black.
-    worker_.Start(hwnd(), kPictureReady);
+    worker_.Start(hwnd(), kPictureReady, App().folder,
+                  ClientSize{::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)});
     ::SetTimer(hwnd(), kTimer1Id, kTimer1Interval, nullptr);
     Form_Load();
     return true;
@@ -130,23 +132,18 @@ void Form1::Form_MouseMove(float X, float Y) {
 // the one before staying until then.
 void Form1::ShowNextPicture() { Await(slideshow_.NextPicture(ClientArea())); }
 
-void Form1::Await(const PictureRequest& request) {
-    worker_.Show(request, PictureFileName(App().folder, request.number));
-}
+void Form1::Await(const PictureRequest& request) { worker_.Show(request); }
 
-void Form1::PrepareAhead() {
-    const PictureRequest request = slideshow_.Ahead(ClientArea());
-    worker_.Ahead(request, PictureFileName(App().folder, request.number));
-}
+void Form1::PrepareAhead() { worker_.Ahead(slideshow_.Ahead(ClientArea())); }
 
-void Form1::PictureArrived(std::unique_ptr<PictureResult> result) {
-    switch (slideshow_.Arrived(result->id, result->picture.has_value())) {
+void Form1::PictureArrived(PictureResult result) {
+    switch (slideshow_.Arrived(result.id, result.picture.has_value())) {
     case Slideshow::Arrival::Drop:
         return;
     case Slideshow::Arrival::Show:
         // The picture before goes as this one takes its place.
-        Image1_.bitmap = std::move(result->picture->bitmap);
-        Image1_.rect = result->picture->rect;
+        Image1_.bitmap = std::move(result.picture->bitmap);
+        Image1_.rect = result.picture->rect;
         Image1_.Visible = true;
         break;
     case Slideshow::Arrival::Black:
@@ -204,7 +201,8 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     }
     switch (msg) {
     case kPictureReady:
-        PictureArrived(PictureWorker::Receive(lp));
+        // Any program may post this number: only a result the worker holds counts.
+        if (auto result = worker_.Take(static_cast<std::uint32_t>(wp))) PictureArrived(std::move(*result));
         return 0;
     case WM_TIMER:
         if (wp == kTimer1Id) {

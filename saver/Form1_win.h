@@ -46,7 +46,7 @@ private:
 
     void ShowNextPicture();
     // A prepared picture came back from the worker.
-    void PictureArrived(std::unique_ptr<PictureResult> result);
+    void PictureArrived(PictureResult result);
     // The worker prepares the picture the screen now waits for.
     void Await(const PictureRequest& request);
     // The worker prepares the next tick's picture and keeps it until then.
