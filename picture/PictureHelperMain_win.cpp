@@ -46,10 +46,6 @@ HANDLE PictureHelperChannel() {
 }
 
 int RunPictureHelper(HANDLE channel) {
-    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    ::SetUnhandledExceptionFilter(EndOnFault);
-    std::set_terminate(EndOnTerminate);
-
     const UniqueView view(::MapViewOfFile(channel, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
     MEMORY_BASIC_INFORMATION region{};
     if (!view || !::VirtualQuery(view.get(), &region, sizeof region)) return 1;
@@ -57,11 +53,15 @@ int RunPictureHelper(HANDLE channel) {
     const HANDLE requests = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(header->requestEvent));
     const HANDLE replies = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(header->replyEvent));
     const HANDLE saver = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(header->saverProcess));
+    // First of all, so that no helper outlives a saver that ended while it started.
+    const UniqueKernelHandle watcher(::CreateThread(nullptr, 0, WatchSaver, saver, 0, nullptr));
+    if (!watcher) return 1;
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    ::SetUnhandledExceptionFilter(EndOnFault);
+    std::set_terminate(EndOnTerminate);
     // The pixels must lie inside the view the saver made.
     if (header->pixelOffset > region.RegionSize || header->pixelBytes > region.RegionSize - header->pixelOffset)
         return 1;
-    const UniqueKernelHandle watcher(::CreateThread(nullptr, 0, WatchSaver, saver, 0, nullptr));
-    if (!watcher) return 1;
 
     ComScope com(COINIT_MULTITHREADED);
     PictureLoader loader;

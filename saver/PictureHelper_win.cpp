@@ -133,7 +133,10 @@ bool PictureHelper::Start(std::uint64_t pixelBytes) {
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
     startup.StartupInfo.hStdInput = section_.get();  // how the helper knows it is one
     startup.lpAttributeList = inherit.list();
-    const DWORD flags = CREATE_SUSPENDED | CREATE_NO_WINDOW | (inherit.list() ? EXTENDED_STARTUPINFO_PRESENT : 0);
+    // Not suspended: a helper that the saver's end caught between its start
+    // and its job would never run on to see that the saver has gone. It reads
+    // no picture before its first request, which comes only once it is confined.
+    const DWORD flags = CREATE_NO_WINDOW | (inherit.list() ? EXTENDED_STARTUPINFO_PRESENT : 0);
     const std::wstring exe = ModulePath(nullptr);
     // Should the helper ever fail to recognise its channel, the preview
     // switch ends it at once.
@@ -148,10 +151,8 @@ bool PictureHelper::Start(std::uint64_t pixelBytes) {
     if (!ok) return false;
     process_.reset(started.hProcess);
     const UniqueKernelHandle thread(started.hThread);
-    // Confined before it runs a single instruction of its own.
     job_ = HelperJob();
     if (job_ && !::AssignProcessToJobObject(job_.get(), process_.get())) job_.reset();
-    ::ResumeThread(thread.get());
     return true;
 }
 

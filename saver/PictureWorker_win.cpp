@@ -91,11 +91,12 @@ void PictureWorker::Run(std::shared_ptr<Shared> shared) {
     PictureSchedule schedule;
     PictureHelper helper;
     std::uint64_t capacity = shared->pixelBytes;
-    // At once, so that the first picture does not wait for the helper to start.
-    helper.Start(capacity);
     std::optional<Preparation> underWay;
     ULONGLONG startedAt = 0;
     std::optional<ULONGLONG> cancelledAt;
+    // A helper that has not answered yet may still be starting: its start
+    // does not count against the moment a cancelled preparation gets to stop.
+    bool answered = false;
     std::optional<ShownPicture> held;  // the picture prepared ahead, if it is one
 
     const auto deliver = [&](std::uint32_t id, std::optional<ShownPicture> picture) {
@@ -124,11 +125,17 @@ void PictureWorker::Run(std::shared_ptr<Shared> shared) {
             break;
         }
     };
+    const auto start = [&] {
+        helper.Start(capacity);
+        answered = false;
+    };
+    // At once, so that the first picture does not wait for the helper to start.
+    start();
     // The preparation under way counts as not a picture, and a fresh helper
     // waits for the next request.
     const auto abandon = [&] {
         const FileStamp stamp = helper.OpenedStamp(underWay->request.id).value_or(FileStamp{});
-        helper.Start(capacity);
+        start();
         finish(Outcome::NotAPicture, stamp, std::nullopt);
     };
 
@@ -149,7 +156,7 @@ void PictureWorker::Run(std::shared_ptr<Shared> shared) {
             const PictureRequest& r = underWay->request;
             if (!helper.started() || PixelBytes(r.size) > capacity) {
                 capacity = std::max(capacity, PixelBytes(r.size));
-                helper.Start(capacity);
+                start();
             }
             if (!helper.started()) {
                 finish(Outcome::NotAPicture, FileStamp{}, std::nullopt);
@@ -163,6 +170,7 @@ void PictureWorker::Run(std::shared_ptr<Shared> shared) {
         const HANDLE waits[] = {shared->wake.get(), helper.replyEvent(), helper.process()};
         const DWORD count = helper.started() ? 3 : 1;
         const DWORD woke = ::WaitForMultipleObjects(count, waits, FALSE, underWay ? kWatchMs : INFINITE);
+        if (woke == WAIT_OBJECT_0 + 1) answered = true;
         if (!underWay) {
             // A helper that ended while idle is started again at the next request.
             if (woke == WAIT_OBJECT_0 + 2) helper.End();
@@ -189,6 +197,7 @@ void PictureWorker::Run(std::shared_ptr<Shared> shared) {
             continue;
         }
         const ULONGLONG now = ::GetTickCount64();
+        if (cancelledAt && !answered) cancelledAt = now;
         const PreparationWatch watch{static_cast<std::uint32_t>(std::min<ULONGLONG>(now - startedAt, UINT32_MAX)),
                                      cancelledAt ? std::optional(static_cast<std::uint32_t>(now - *cancelledAt))
                                                  : std::nullopt,
