@@ -11,8 +11,11 @@ namespace lumora {
 
 // Pictures larger than this (width x height as declared) are not pictures: a
 // 250-megapixel decode already costs about 1 GB, and no screen needs that much
-// detail for a 10-second slide.
-inline constexpr std::uint64_t kMaxPicturePixels = 250'000'000;
+// detail for a 10-second slide. A 32-bit process may have only 2 GB of address
+// space (32-bit Windows), where a decoder's full frame of 4 bytes a pixel must
+// find one free block among DLLs and heaps: 125 megapixels (500 MB, a quarter
+// of that space) still takes every camera's photo up to 100 megapixels.
+inline constexpr std::uint64_t kMaxPicturePixels = sizeof(void*) == 4 ? 125'000'000 : 250'000'000;
 // How much of a file's start the reader is given: every header it knows fits,
 // JPEG's segments before the frame header included.
 inline constexpr std::size_t kHeaderPrefixBytes = 1 << 20;
