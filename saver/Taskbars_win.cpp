@@ -28,6 +28,7 @@ void Taskbars::Hide() {
 void Taskbars::HideAgain() {
     ForEachTaskbar([this](HWND bar) {
         if (!::IsWindowVisible(bar)) return;
+        // One the user had hidden goes again, and stays hidden after the show.
         const bool users = std::find(foundHidden_.begin(), foundHidden_.end(), bar) != foundHidden_.end();
         if (!users && !Hid(bar)) {
             const std::size_t n = hiddenCount_.load();

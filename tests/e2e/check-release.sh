@@ -41,9 +41,6 @@ grep -q '^unsigned' first.log || fail "an unsigned release does not say so"
 "$root/tools/release.sh" "$work/second" >/dev/null
 cmp "first/$zip" "second/$zip" || fail "two unsigned runs give different zips"
 unpack "first/$zip" unsigned
-for scr in Lumora.scr x86/Lumora.scr; do
-  ! osslsigncode verify -in "unsigned/$scr" >/dev/null 2>&1 || fail "unsigned/$scr carries a signature"
-done
 
 openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=Lumora throw-away signer" -days 2 \
   -addext extendedKeyUsage=codeSigning -keyout key.pem -out cert.pem 2>/dev/null
