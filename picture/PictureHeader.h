@@ -12,8 +12,12 @@ namespace lumora {
 
 // Pictures larger than this (width x height as declared, or a GIF's frames
 // added up) are not pictures: a 250-megapixel decode already costs about
-// 1 GB, and no screen needs that much detail for a 10-second slide.
-inline constexpr std::uint64_t kMaxPicturePixels = 250'000'000;
+// 1 GB, and no screen needs that much detail for a 10-second slide. A 32-bit
+// process may have only 2 GB of address space (32-bit Windows), where a
+// decoder's full frame of 4 bytes a pixel must find one free block among DLLs
+// and heaps: 125 megapixels (500 MB, a quarter of that space) still takes
+// every camera's photo up to 100 megapixels.
+inline constexpr std::uint64_t kMaxPicturePixels = sizeof(void*) == 4 ? 125'000'000 : 250'000'000;
 // No real encoder writes more scans than a few hundred; a progressive JPEG
 // with thousands costs seconds of CPU however small it is.
 inline constexpr std::uint32_t kMaxJpegScans = 500;

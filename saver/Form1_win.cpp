@@ -55,16 +55,12 @@ void Form1::Show() {
 void Form1::Form_Load() {
     const ScreenRect screen = MainScreen();
     ::SetWindowPos(hwnd(), nullptr, 0, 0, screen.right, screen.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    // The user comes back to the window they left, not to the taskbar.
-    previousForeground_ = ::GetForegroundWindow();
     // Black comes from the class brush and from Paint.
     // Marks the saver active for this session only: not written, not broadcast.
     ::SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, 0xFFFFFFFF, const_cast<char*>(""), 0);
-    ::ShowCursor(FALSE);
-    OldImc_ = ::ImmAssociateContext(hwnd(), nullptr);
-    hTaskbar_ = taskbars_.Hide();
+    desktop_.Hide(hwnd());
     // A fault in the picture pipeline must not leave the desktop without them.
-    InstallLastChance(hwnd(), [](void* self) { static_cast<Form1*>(self)->RestoreDesktop(); }, this);
+    InstallLastChance(desktop_);
     MakeTopmost(hwnd());
     // The slideshow stays on the main monitor; every other one just goes dark.
     covers_ = CoverOtherMonitors(screen, hwnd());
@@ -75,6 +71,9 @@ void Form1::Form_Load() {
 }
 
 void Form1::Timer1_Timer() {
+    // Whether or not this tick gets the foreground: Explorer shows a hidden
+    // taskbar again by itself, and a monitor that came brings its own.
+    desktop_.HideTaskbarsAgain();
     MakeTopmost(hwnd());
     for (const auto& cover : covers_) cover->MakeTopmost();
     // The foreground, not only the focus within our own thread: keys go to
@@ -93,19 +92,8 @@ void Form1::Form_Unload() {
     // A fault on another thread may be giving the desktop back already; that
     // way ends the process with the fault's code.
     if (!DisarmLastChance()) return;
-    RestoreDesktop();
+    desktop_.GiveBack();
     EndProgram();
-}
-
-void Form1::RestoreDesktop() {
-    ::ShowCursor(TRUE);
-    ::ImmAssociateContext(hwnd(), OldImc_);
-    taskbars_.ShowHidden();
-    // Back to the window the user left, unless another has taken the
-    // foreground from us meanwhile; whatever the system picks when that window
-    // is gone, but never a taskbar because we showed it.
-    if (::GetForegroundWindow() == hwnd() && previousForeground_ && ::IsWindow(previousForeground_))
-        ::SetForegroundWindow(previousForeground_);
 }
 
 void Form1::FollowDisplay() {
@@ -196,7 +184,7 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     }
     if (msg == taskbarCreated_ && msg != 0) {
         // Explorer started again: its new taskbar would stand above nothing.
-        hTaskbar_ = taskbars_.Hide();
+        desktop_.HideTaskbarsAgain();
         return 0;
     }
     switch (msg) {

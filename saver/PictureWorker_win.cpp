@@ -199,7 +199,7 @@ void PictureWorker::Run(std::shared_ptr<Shared> shared) {
         const ULONGLONG now = ::GetTickCount64();
         if (cancelledAt && !answered) cancelledAt = now;
         const PreparationWatch watch{static_cast<std::uint32_t>(std::min<ULONGLONG>(now - startedAt, UINT32_MAX)),
-                                     cancelledAt ? std::optional(static_cast<std::uint32_t>(now - *cancelledAt))
+                                     cancelledAt ? std::optional(static_cast<std::uint32_t>(now - cancelledAt.value_or(now)))
                                                  : std::nullopt,
                                      helper.MemoryBytes()};
         if (GiveUp(watch)) abandon();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -160,7 +161,9 @@ TEST(Exit, NothingButAWayOutEndsTheShow) {
 
 // Regression: the taskbar was shown again by a call that also activated it, so
 // after the show the user's keys went to the taskbar; and every taskbar was
-// shown, hidden before the show or not.
+// shown, hidden before the show or not. Regression: a taskbar that Explorer
+// showed again during the show, or that came with a new monitor, stood over
+// the show until it ended.
 TEST(Exit, TheDesktopComesBackAsItWasFound) {
     TestFolder folder(L"exit-as-found");
     ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 320, 240, 0x3080C0));
@@ -173,11 +176,22 @@ TEST(Exit, TheDesktopComesBackAsItWasFound) {
     Slideshow s = StartShow(folder);
     ASSERT_NE(s.form, nullptr);
     EXPECT_TRUE(WaitUntil([&] { return !::IsWindowVisible(other.hwnd()); }, 2000)) << "the other taskbar shows";
+    // Explorer shows two taskbars again, and a monitor comes with one of its
+    // own; the next tick hides all three.
+    ::ShowWindow(Taskbar(), SW_SHOWNA);
+    ::ShowWindow(other.hwnd(), SW_SHOWNA);
+    OwnWindow added({.className = L"Shell_SecondaryTrayWnd", .title = L"", .activate = false});
+    const auto shown = [&] { return std::array{TaskbarVisible(), ::IsWindowVisible(other.hwnd()) != FALSE,
+                                               ::IsWindowVisible(added.hwnd()) != FALSE}; };
+    ASSERT_TRUE(WaitUntil([&] { return shown() == std::array{true, true, true}; }, 2000));
+    Tick(s.form);
+    EXPECT_TRUE(WaitUntil([&] { return shown() == std::array{false, false, false}; }, 2000))
+        << "a taskbar stays over the show";
     PressKey('K');
     ExpectEnded(s);
     EXPECT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == front.hwnd(); }, 2000))
         << "in front now: " << WideToUtf8(ClassName(::GetForegroundWindow()));
-    EXPECT_TRUE(WaitUntil([&] { return TaskbarVisible() && ::IsWindowVisible(other.hwnd()); }, 2000));
+    EXPECT_TRUE(WaitUntil([&] { return shown() == std::array{true, true, true}; }, 2000));
     EXPECT_FALSE(::IsWindowVisible(hidden.hwnd())) << "a taskbar hidden before the show is shown after it";
 
     // The main taskbar, hidden by the user, stays hidden too.
