@@ -93,7 +93,7 @@ void PictureWorker::Run(std::shared_ptr<Shared> shared) {
     std::uint64_t capacity = shared->pixelBytes;
     std::optional<Preparation> underWay;
     ULONGLONG startedAt = 0;
-    std::optional<ULONGLONG> cancelledAt;
+    ULONGLONG cancelledAt = 0;  // when it was asked to stop; 0 while it is wanted
     // A helper that has not answered yet may still be starting: its start
     // does not count against the moment a cancelled preparation gets to stop.
     bool answered = false;
@@ -164,7 +164,7 @@ void PictureWorker::Run(std::shared_ptr<Shared> shared) {
             }
             helper.Send(r.id, PictureFileName(shared->folder, r.number), r.size, underWay->known);
             startedAt = ::GetTickCount64();
-            cancelledAt.reset();
+            cancelledAt = 0;
         }
 
         const HANDLE waits[] = {shared->wake.get(), helper.replyEvent(), helper.process()};
@@ -199,7 +199,7 @@ void PictureWorker::Run(std::shared_ptr<Shared> shared) {
         const ULONGLONG now = ::GetTickCount64();
         if (cancelledAt && !answered) cancelledAt = now;
         const PreparationWatch watch{static_cast<std::uint32_t>(std::min<ULONGLONG>(now - startedAt, UINT32_MAX)),
-                                     cancelledAt ? std::optional(static_cast<std::uint32_t>(now - cancelledAt.value_or(now)))
+                                     cancelledAt ? std::optional(static_cast<std::uint32_t>(now - cancelledAt))
                                                  : std::nullopt,
                                      helper.MemoryBytes()};
         if (GiveUp(watch)) abandon();
