@@ -1,6 +1,7 @@
 #include "saver/PictureLoader_win.h"
 
 #include "common/Wow64_win.h"
+#include "picture/ColourTransform_win.h"
 #include "saver/Orientation.h"
 #include "saver/PictureHeader.h"
 
@@ -48,6 +49,7 @@ struct PictureSource {
     UINT storedWidth = 0;  // as the pixels are stored in the file
     UINT storedHeight = 0;
     int orientation = 1;  // EXIF orientation, 1..8
+    SourceColour colour;  // the colour space its pixels are in
 };
 
 bool Cancelled(const CancelCheck& cancelled) { return cancelled && cancelled(); }
@@ -391,6 +393,8 @@ std::optional<PictureSource> Open(IWICImagingFactory* factory, HANDLE file, cons
     // Formats whose header the reader does not know are held to the budget here.
     if (std::uint64_t{p.storedWidth} * p.storedHeight > kMaxPicturePixels) return std::nullopt;
     p.orientation = ReadOrientation(p.decoder.Get(), p.frame.Get(), start);
+    // Colour hook 1: what the frame says about its colour space.
+    p.colour = ChooseSource(ReadColourFacts(factory, p.decoder.Get(), p.frame.Get(), start));
     const bool swap = SwapsSides(p.orientation);
     p.width = swap ? p.storedHeight : p.storedWidth;
     p.height = swap ? p.storedWidth : p.storedHeight;
@@ -399,8 +403,11 @@ std::optional<PictureSource> Open(IWICImagingFactory* factory, HANDLE file, cons
 
 // Decodes `p` scaled to width x height (presented, upright) into a new
 // top-down 32-bit DIB section; transparent parts come out over black.
+// `opaqueFormat` is what an opaque picture's pixels are converted to:
+// 32bppBGR, or 32bppCMYK for a CMYK picture converted through its profile
+// afterwards (nothing when the picture has transparency then).
 UniqueBitmap Decode(IWICImagingFactory* factory, const PictureSource& p, UINT width, UINT height,
-                    const CancelCheck& cancelled) {
+                    const GUID& opaqueFormat, const CancelCheck& cancelled) {
     // Everything up to the DIB works on the picture as stored; it is turned
     // upright only once scaled, so a large photo is never turned at full size.
     const bool swap = SwapsSides(p.orientation);
@@ -424,18 +431,31 @@ UniqueBitmap Decode(IWICImagingFactory* factory, const PictureSource& p, UINT wi
     // premultiplying must come before any interpolation.
     if (!MayBeTransparent(factory, reduced.Get())) {
         ComPtr<IWICBitmapSource> source = ScaleTo(factory, reduced.Get(), storedW, storedH);
-        if (source) source = To32Bit(factory, source.Get(), GUID_WICPixelFormat32bppBGR);
+        if (source) source = To32Bit(factory, source.Get(), opaqueFormat);
         if (source) {
             if (UniqueBitmap dib = present(source.Get())) return dib;
         }
         if (Cancelled(cancelled)) return {};
         // A scaler that cannot take this pixel format as it is gets it converted first.
     }
+    if (opaqueFormat != GUID_WICPixelFormat32bppBGR) return {};
     ComPtr<IWICBitmapSource> source = To32Bit(factory, reduced.Get(), GUID_WICPixelFormat32bppPBGRA);
     if (!source) return {};
     source = ScaleTo(factory, source.Get(), storedW, storedH);
     if (!source) return {};
     return present(source.Get());
+}
+
+// Colour hook 2: the fitted pixels converted from the picture's colour space
+// into the display's, in place. False, the pixels untouched, when they cannot be.
+bool ConvertColours(const UniqueBitmap& dib, const SourceColour& colour, ByteView display) {
+    DIBSECTION section{};
+    if (!dib || ::GetObjectW(dib.get(), sizeof(section), &section) != sizeof(section) || !section.dsBm.bmBits ||
+        section.dsBm.bmWidth <= 0 || section.dsBm.bmHeight <= 0)
+        return false;
+    return ToDisplayColours(colour, display, static_cast<BYTE*>(section.dsBm.bmBits),
+                            static_cast<UINT>(section.dsBm.bmWidth), static_cast<UINT>(section.dsBm.bmHeight),
+                            static_cast<UINT>(section.dsBm.bmWidthBytes));
 }
 
 // A 32-bit build installed in System32 runs from the real System32, and its
@@ -488,8 +508,21 @@ PreparedFile PictureLoader::Prepare(const std::wstring& path, ClientSize client,
                                       static_cast<float>(source->width), static_cast<float>(source->height));
     if (!placement) return out;
     const PixelRect rect = ToPixelRect(*placement);
-    UniqueBitmap bitmap =
-        Decode(factory_.Get(), *source, static_cast<UINT>(rect.width()), static_cast<UINT>(rect.height()), cancelled);
+    const UINT width = static_cast<UINT>(rect.width()), height = static_cast<UINT>(rect.height());
+    UniqueBitmap bitmap;
+    // Colour hook 3: a CMYK picture with its own profile is decoded as CMYK
+    // and converted through that profile; if that fails, or without a
+    // profile, it is decoded as any other picture (the imaging component's
+    // own CMYK to RGB).
+    if (source->colour.cmyk) {
+        bitmap = Decode(factory_.Get(), *source, width, height, GUID_WICPixelFormat32bppCMYK, cancelled);
+        if (!ConvertColours(bitmap, source->colour, displayProfile_)) bitmap.reset();
+    }
+    if (!bitmap && !Cancelled(cancelled)) {
+        bitmap = Decode(factory_.Get(), *source, width, height, GUID_WICPixelFormat32bppBGR, cancelled);
+        // A picture whose colours cannot be converted shows as stored.
+        if (!source->colour.cmyk && !Cancelled(cancelled)) ConvertColours(bitmap, source->colour, displayProfile_);
+    }
     if (bitmap && !Cancelled(cancelled)) out.picture = PreparedPicture{std::move(bitmap), rect};
     return out;
 }

@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace lumora {
 
@@ -48,8 +49,13 @@ public:
     // No file stays open afterwards.
     PreparedFile Prepare(const std::wstring& path, ClientSize client, const CancelCheck& cancelled = {}) const;
 
+    // The display's colour profile, which pictures with a colour space of
+    // their own are converted into; empty: sRGB.
+    void SetDisplayProfile(std::vector<std::uint8_t> profile) { displayProfile_ = std::move(profile); }
+
 private:
     Microsoft::WRL::ComPtr<IWICImagingFactory> factory_;
+    std::vector<std::uint8_t> displayProfile_;
 };
 
 }  // namespace lumora

@@ -1,5 +1,7 @@
 #include "saver/PictureWorker_win.h"
 
+#include "picture/DisplayProfile_win.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -36,14 +38,14 @@ struct PictureWorker::Queue {
     std::atomic<std::uint32_t> newestAhead{0};
 };
 
-bool PictureWorker::Start(HWND window, UINT message) {
+bool PictureWorker::Start(HWND window, UINT message, std::wstring displayProfile) {
     auto queue = std::make_shared<Queue>();
     queue->window = window;
     queue->message = message;
     try {
         // Never joined: every way out of the slideshow ends the process at
         // once, even in the middle of a decode.
-        std::thread(&PictureWorker::Run, queue).detach();
+        std::thread(&PictureWorker::Run, queue, std::move(displayProfile)).detach();
     } catch (const std::system_error&) {
         return false;
     }
@@ -76,11 +78,13 @@ std::unique_ptr<PictureResult> PictureWorker::Receive(LPARAM lp) {
     return std::unique_ptr<PictureResult>(reinterpret_cast<PictureResult*>(lp));
 }
 
-void PictureWorker::Run(std::shared_ptr<Queue> queue) {
+void PictureWorker::Run(std::shared_ptr<Queue> queue, std::wstring displayProfile) {
     // Its own apartment and imaging factory: nothing of it is shared with the window thread.
     ComScope com(COINIT_MULTITHREADED);
     PictureLoader loader;
     if (!com.ok() || !loader.Init()) return;
+    // Colour hook: the display's profile is read here, off the window thread.
+    loader.SetDisplayProfile(ReadDisplayProfile(displayProfile));
     std::optional<Held> held;
 
     for (;;) {

@@ -22,8 +22,10 @@ struct PictureResult {
 class PictureWorker {
 public:
     // Starts the thread. Each result of a Show request is posted to `window`
-    // as `message`, its lParam a PictureResult the window then owns (see Receive).
-    bool Start(HWND window, UINT message);
+    // as `message`, its lParam a PictureResult the window then owns (see
+    // Receive). `displayProfile` names the display's colour profile (empty:
+    // none); the thread reads it before its first picture.
+    bool Start(HWND window, UINT message, std::wstring displayProfile = {});
 
     // The picture the screen waits for. A newer Show request supersedes an
     // older one, whose result, if it still comes, is dropped by the window.
@@ -37,7 +39,7 @@ public:
 
 private:
     struct Queue;
-    static void Run(std::shared_ptr<Queue> queue);
+    static void Run(std::shared_ptr<Queue> queue, std::wstring displayProfile);
 
     // Shared with the thread, which may outlive this object: the process ends
     // without waiting for it.
