@@ -119,6 +119,10 @@ bool MayBeTransparent(IWICImagingFactory* factory, IWICBitmapSource* source) {
 // interpolates correctly and what, read as plain BGR, shows transparency over
 // black; opaque pictures need only plain BGR.
 ComPtr<IWICBitmapSource> To32Bit(IWICImagingFactory* factory, IWICBitmapSource* source, const GUID& format) {
+    // Already there: some converters (Wine's) cannot produce every format,
+    // CMYK among them, even from itself.
+    WICPixelFormatGUID now{};
+    if (SUCCEEDED(source->GetPixelFormat(&now)) && now == format) return source;
     ComPtr<IWICFormatConverter> converter;
     if (FAILED(factory->CreateFormatConverter(&converter))) return nullptr;
     if (FAILED(converter->Initialize(source, format, WICBitmapDitherTypeNone, nullptr, 0.0,
