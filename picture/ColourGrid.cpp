@@ -96,7 +96,8 @@ void ColourGrid::ApplyEach(std::uint8_t* pixels, std::uint32_t width, std::uint3
             }
             // The tetrahedron (simplex) holding the pixel: walk from the cell's
             // base node along the axes in order of how far the pixel lies along them.
-            std::sort(order.begin(), order.end(), [&](int a, int b) { return f[a] > f[b]; });
+            for (int i = 1; i < Channels; ++i)
+                for (int j = i; j > 0 && f[order[j]] > f[order[j - 1]]; --j) std::swap(order[j], order[j - 1]);
             const std::uint16_t* node = nodes_.data() + index;
             std::uint32_t weight = kOne - f[order[0]];
             std::uint32_t acc[3] = {weight * node[0], weight * node[1], weight * node[2]};

@@ -524,8 +524,10 @@ PreparedFile PictureLoader::Prepare(const std::wstring& path, ClientSize client,
     }
     if (!bitmap && !Cancelled(cancelled)) {
         bitmap = Decode(factory_.Get(), *source, width, height, GUID_WICPixelFormat32bppBGR, cancelled);
-        // A picture whose colours cannot be converted shows as stored.
-        if (!source->colour.cmyk && !Cancelled(cancelled)) ConvertColours(bitmap, source->colour, displayProfile_);
+        // A picture whose colours cannot be converted shows as stored; one
+        // in sRGB, or without a colour space of its own, is left as it is.
+        const bool own = source->colour.from != SourceColour::From::Nothing && !source->colour.cmyk;
+        if (own && !Cancelled(cancelled)) ConvertColours(bitmap, source->colour, displayProfile_);
     }
     if (bitmap && !Cancelled(cancelled)) out.picture = PreparedPicture{std::move(bitmap), rect};
     return out;
