@@ -101,6 +101,7 @@ awk '
              t24 - t1, b24 - b1, (t24 - t1) / (b24 - b1)
   }' "$work/lumora.txt"
 
+echo
 echo "== a photo's own colours: the 24 MP JPEG with a wide-gamut profile and without"
 wine build/windows-x64/bench/LumoraBench.exe --colour 1920 1080 "${winfiles[1]}" "${winfiles[6]}" | tr -d '\r'
 
