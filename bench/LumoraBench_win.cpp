@@ -1,4 +1,5 @@
 // Usage: LumoraBench.exe WIDTH HEIGHT FILE...
+//        LumoraBench.exe --colour WIDTH HEIGHT UNTAGGED TAGGED
 //        LumoraBench.exe --saver LUMORA.SCR WORK-FOLDER PHOTO-24MP PHOTO-100MP
 // For each file, prepares it as the slideshow does (a picture helper process
 // opens it, refuses it by its headers, fits, decodes and scales it into the
@@ -6,11 +7,15 @@
 // shown) and runs a bare decode-and-scale through WIC, each in a process of
 // its own so that the peak working set belongs to that work alone. The
 // preparation's CPU counts the helper's. --saver measures the running
-// slideshow instead (bench/SaverBench_win.cpp).
+// slideshow instead (bench/SaverBench_win.cpp). --colour compares the CPU of
+// preparing a photo that carries a colour profile with the same photo without
+// one, turn about with one helper, so that a busy machine weighs on both alike.
 #include "bench/SaverBench_win.h"
+#include "common/AppProperties_win.h"
 #include "picture/PictureHelperMain_win.h"
 #include "saver/Fitting.h"
 #include "saver/PictureHelper_win.h"
+#include "tests/e2e/Driver_win.h"
 
 #include <psapi.h>
 #include <wincodec.h>
@@ -41,13 +46,6 @@ SIZE_T PeakWorkingSet(HANDLE process) {
     pmc.cb = sizeof(pmc);
     ::GetProcessMemoryInfo(process, &pmc, sizeof(pmc));
     return pmc.PeakWorkingSetSize;
-}
-
-double CpuSeconds(HANDLE process) {
-    FILETIME created, ended, kernel, user;
-    if (!::GetProcessTimes(process, &created, &ended, &kernel, &user)) return 0;
-    const auto value = [](const FILETIME& t) { return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime; };
-    return static_cast<double>(value(kernel) + value(user)) / 1e7;
 }
 
 // The helper's answer to request `id`, or nothing when it ended first.
@@ -102,42 +100,84 @@ bool Bare(IWICImagingFactory* factory, const std::wstring& file, int screenW, in
     return SUCCEEDED(scaler->CopyPixels(nullptr, stride, static_cast<UINT>(pixels.size()), pixels.data()));
 }
 
+// This very program as a picture helper, started as the saver starts its
+// own, and the CPU of both processes.
+class BenchHelper {
+public:
+    bool Start(int screenW, int screenH) {
+        const double start = Now();
+        if (!helper_.Start(std::uint64_t(screenW) * std::uint64_t(screenH) * 4) || !AwaitReply(helper_, 0)) return false;
+        startMs_ = (Now() - start) * 1000;
+        return true;
+    }
+    bool Prepare(const std::wstring& file, int screenW, int screenH) {
+        return ::Prepare(helper_, ++id_, file, screenW, screenH);
+    }
+    double Cpu() const {
+        return lumora::e2e::CpuSeconds(helper_.process(), lumora::ModulePath(nullptr) + L" /p") +
+               lumora::e2e::CpuSeconds(::GetCurrentProcess(), {});
+    }
+    double startMs() const { return startMs_; }
+    HANDLE process() const { return helper_.process(); }
+
+private:
+    lumora::PictureHelper helper_;
+    std::uint32_t id_ = 0;
+    double startMs_ = 0;
+};
+
 // Child: one kind of work on one file; prints "seconds peak-bytes ok cpu-seconds
-// helper-start-ms", the CPU of a run as a mean, the helper's included.
+// helper-start-ms", the CPU of a run as the best of the runs, the helper's included.
 int Measure(const wchar_t* kind, const std::wstring& file, int screenW, int screenH) {
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     const bool prepare = std::wcscmp(kind, L"prepare") == 0;
-    double best = 1e30, startMs = 0, cpu = 0;
+    double best = 1e30, bestCpu = 1e30, startMs = 0;
     bool ok = true;
     SIZE_T peak = 0;
     if (prepare) {
-        // The helper is this very program, started as the saver starts its own.
-        lumora::PictureHelper helper;
-        const double start = Now();
-        if (!helper.Start(std::uint64_t(screenW) * std::uint64_t(screenH) * 4) || !AwaitReply(helper, 0)) return 2;
-        startMs = (Now() - start) * 1000;
-        const double cpuBefore = CpuSeconds(helper.process()) + CpuSeconds(::GetCurrentProcess());
+        BenchHelper helper;
+        if (!helper.Start(screenW, screenH)) return 2;
+        startMs = helper.startMs();
         for (int i = 0; i < kRuns; ++i) {
-            const double t = Now();
-            ok = Prepare(helper, static_cast<std::uint32_t>(i + 1), file, screenW, screenH);
+            const double t = Now(), cpu = helper.Cpu();
+            ok = helper.Prepare(file, screenW, screenH);
             best = std::min(best, Now() - t);
+            bestCpu = std::min(bestCpu, helper.Cpu() - cpu);
         }
-        cpu = (CpuSeconds(helper.process()) + CpuSeconds(::GetCurrentProcess()) - cpuBefore) / kRuns;
         peak = std::max(PeakWorkingSet(helper.process()), PeakWorkingSet(::GetCurrentProcess()));
     } else {
         ComPtr<IWICImagingFactory> factory;
         ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
         if (!factory) return 2;
-        const double cpuBefore = CpuSeconds(::GetCurrentProcess());
         for (int i = 0; i < kRuns; ++i) {
-            const double t = Now();
+            const double t = Now(), cpu = lumora::e2e::CpuSeconds(::GetCurrentProcess(), {});
             ok = Bare(factory.Get(), file, screenW, screenH);
             best = std::min(best, Now() - t);
+            bestCpu = std::min(bestCpu, lumora::e2e::CpuSeconds(::GetCurrentProcess(), {}) - cpu);
         }
-        cpu = (CpuSeconds(::GetCurrentProcess()) - cpuBefore) / kRuns;
         peak = PeakWorkingSet(::GetCurrentProcess());
     }
-    std::printf("%.6f %llu %d %.6f %.1f\n", best, static_cast<unsigned long long>(peak), ok ? 1 : 0, cpu, startMs);
+    std::printf("%.6f %llu %d %.6f %.1f\n", best, static_cast<unsigned long long>(peak), ok ? 1 : 0, bestCpu, startMs);
+    return 0;
+}
+
+int CompareColour(int screenW, int screenH, const std::wstring& untagged, const std::wstring& tagged) {
+    constexpr int kTurns = 9;
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    BenchHelper helper;
+    if (!helper.Start(screenW, screenH)) return 2;
+    double best[2] = {1e30, 1e30};
+    bool ok = true;
+    for (int i = 0; i < kTurns; ++i)
+        for (int k = 0; k < 2; ++k) {
+            const double start = helper.Cpu();
+            ok = helper.Prepare(k ? tagged : untagged, screenW, screenH) && ok;
+            best[k] = std::min(best[k], helper.Cpu() - start);
+        }
+    std::printf("colour: CPU of preparing the photo with its profile %.0f ms, without %.0f ms, ratio %.2f "
+                "(target <= 1.10; best of %d turns each, the helper's CPU included)%s\n",
+                best[1] * 1000, best[0] * 1000, best[0] > 0 ? best[1] / best[0] : 0.0, kTurns,
+                ok ? "" : " (a preparation failed)");
     return 0;
 }
 
@@ -196,6 +236,8 @@ int wmain(int argc, wchar_t** argv) {
     if (const HANDLE channel = lumora::PictureHelperChannel()) return lumora::RunPictureHelper(channel);
     if (argc == 6 && std::wcscmp(argv[1], L"--measure") == 0)
         return Measure(argv[2], argv[5], _wtoi(argv[3]), _wtoi(argv[4]));
+    if (argc == 6 && std::wcscmp(argv[1], L"--colour") == 0)
+        return CompareColour(_wtoi(argv[2]), _wtoi(argv[3]), argv[4], argv[5]);
     if (argc == 6 && std::wcscmp(argv[1], L"--saver") == 0)
         return lumora::bench::MeasureSaver(argv[2], argv[3], argv[4], argv[5]);
     if (argc < 4) {
@@ -223,6 +265,19 @@ int wmain(int argc, wchar_t** argv) {
                     prepared.cpu, bare.cpu, bare.cpu > 0 ? prepared.cpu / bare.cpu : 0.0, prepared.helperStartMs,
                     prepared.ok ? (bare.ok ? "" : "  (bare failed)") : "  (refused: not a picture)");
         std::fflush(stdout);
+    }
+    // Once per show, and after each abandoned picture: the helper ended and a
+    // fresh one started in its place.
+    BenchHelper helper;
+    if (helper.Start(w, h)) {
+        const double first = helper.startMs();
+        double best = 1e30, worst = 0;
+        for (int i = 0; i < 5 && helper.Start(w, h); ++i) {
+            best = std::min(best, helper.startMs());
+            worst = std::max(worst, helper.startMs());
+        }
+        std::printf("helper start to ready: %.1f ms the first time; after an abandoned picture %.1f to %.1f ms (5 runs)\n",
+                    first, best, worst);
     }
     return 0;
 }

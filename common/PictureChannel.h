@@ -68,7 +68,11 @@ struct ChannelHeader {
     std::uint64_t requestEvent = 0;
     std::uint64_t replyEvent = 0;
     std::uint64_t saverProcess = 0;
-    std::uint64_t pixelOffset = 0;  // from the start of the section
+    // The display's colour profile, for the helper to read once, and the
+    // pixels; offsets from the start of the section.
+    std::uint64_t profileOffset = 0;
+    std::uint64_t profileBytes = 0;
+    std::uint64_t pixelOffset = 0;
     std::uint64_t pixelBytes = 0;
     ChannelRequest request;
     // The request the saver no longer wants; the helper looks between steps.
@@ -80,8 +84,11 @@ struct ChannelHeader {
     ChannelReply reply;
 };
 
-// Where the pixels begin: past the header, on a page boundary.
-inline constexpr std::uint64_t kChannelPixelOffset = (sizeof(ChannelHeader) + 0xFFFF) & ~std::uint64_t{0xFFFF};
+// The parts of the section after the header start on these boundaries.
+inline constexpr std::uint64_t kChannelAlignment = 0x10000;
+inline constexpr std::uint64_t ChannelAligned(std::uint64_t offset) {
+    return (offset + kChannelAlignment - 1) & ~(kChannelAlignment - 1);
+}
 
 // The place of the pixels a Picture reply to request `asked` announces, when
 // they fit the client area asked for and the section's pixel bytes; nothing

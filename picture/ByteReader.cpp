@@ -108,7 +108,7 @@ bool WalkJpegSegments(const ByteSource& file, std::uint64_t entropyLimit,
     }
 }
 
-std::optional<TiffDirectory> TiffDirectory::Read(const ByteSource& block) {
+std::optional<TiffDirectory> TiffDirectory::Read(const ByteSource& block, std::optional<std::uint32_t> at) {
     std::uint8_t header[8];
     if (block.ReadAt(0, header) < sizeof header) return std::nullopt;
     bool little;
@@ -117,7 +117,7 @@ std::optional<TiffDirectory> TiffDirectory::Read(const ByteSource& block) {
     else return std::nullopt;
     const Bytes h(header, little);
     if (h.U16(2) != 42) return std::nullopt;
-    const std::uint32_t ifd = h.U32(4);
+    const std::uint32_t ifd = at.value_or(h.U32(4));
     std::uint8_t count[2];
     if (block.ReadAt(ifd, count) < sizeof count) return std::nullopt;
     TiffDirectory directory;
@@ -127,20 +127,45 @@ std::optional<TiffDirectory> TiffDirectory::Read(const ByteSource& block) {
     return directory;
 }
 
-std::optional<std::uint32_t> TiffDirectory::Number(std::uint16_t tag, bool longAllowed) const {
+std::optional<std::size_t> TiffDirectory::Find(std::uint16_t tag) const {
     const Bytes b(entries_, little_);
     const std::uint16_t count = b.U16(0);
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t entry = 2 + i * 12;
         if (!b.Has(entry, 12)) return std::nullopt;
-        if (b.U16(entry) != tag) continue;
-        const std::uint16_t type = b.U16(entry + 2);
-        if (b.U32(entry + 4) != 1) return std::nullopt;
-        if (type == 3) return b.U16(entry + 8);
-        if (type == 4 && longAllowed) return b.U32(entry + 8);
-        return std::nullopt;
+        if (b.U16(entry) == tag) return entry;
     }
     return std::nullopt;
+}
+
+std::optional<std::uint32_t> TiffDirectory::Number(std::uint16_t tag, bool longAllowed) const {
+    const auto entry = Find(tag);
+    const Bytes b(entries_, little_);
+    if (!entry || b.U32(*entry + 4) != 1) return std::nullopt;
+    const std::uint16_t type = b.U16(*entry + 2);
+    if (type == 3) return b.U16(*entry + 8);
+    if (type == 4 && longAllowed) return b.U32(*entry + 8);
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> TiffDirectory::SubDirectory(std::uint16_t tag) const {
+    const auto entry = Find(tag);
+    const Bytes b(entries_, little_);
+    if (!entry || b.U32(*entry + 4) != 1) return std::nullopt;
+    const std::uint16_t type = b.U16(*entry + 2);
+    if (type != 4 && type != 13) return std::nullopt;
+    return b.U32(*entry + 8);
+}
+
+std::string TiffDirectory::ShortText(std::uint16_t tag) const {
+    const auto entry = Find(tag);
+    const Bytes b(entries_, little_);
+    std::string text;
+    if (!entry || b.U16(*entry + 2) != 2 || b.U32(*entry + 4) > 4) return text;
+    const std::uint32_t count = b.U32(*entry + 4);
+    for (std::size_t i = 0; i < count && b[*entry + 8 + i] != 0; ++i)
+        text.push_back(static_cast<char>(b[*entry + 8 + i]));
+    return text;
 }
 
 }  // namespace lumora

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace lumora {
@@ -120,15 +121,23 @@ bool IsJpegFrameHeader(std::uint8_t marker);
 // inside a JPEG's EXIF segment.
 class TiffDirectory {
 public:
-    // Empty when the block does not start as TIFF or its directory is out of reach.
-    static std::optional<TiffDirectory> Read(const ByteSource& block);
+    // The directory at `at` in the block, its first one when none is given.
+    // Empty when the block does not start as TIFF or the directory is out of reach.
+    static std::optional<TiffDirectory> Read(const ByteSource& block, std::optional<std::uint32_t> at = {});
 
     // The value of the first entry with `tag` when it is one SHORT, or one
     // LONG where `longAllowed`, held in the entry itself. Nothing when there
     // is no such entry, it is of another kind, or an entry before it is cut short.
     std::optional<std::uint32_t> Number(std::uint16_t tag, bool longAllowed) const;
+    // Where the sub-directory an entry points to lies (one LONG or IFD).
+    std::optional<std::uint32_t> SubDirectory(std::uint16_t tag) const;
+    // An ASCII entry of up to four characters, held in the entry itself, short of its NUL.
+    std::string ShortText(std::uint16_t tag) const;
 
 private:
+    // Where the first entry with `tag` starts in entries_.
+    std::optional<std::size_t> Find(std::uint16_t tag) const;
+
     std::vector<std::uint8_t> entries_;  // the count and as many entries as the block holds
     bool little_ = false;
 };

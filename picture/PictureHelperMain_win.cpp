@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 namespace lumora {
 namespace {
@@ -59,13 +60,18 @@ int RunPictureHelper(HANDLE channel) {
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     ::SetUnhandledExceptionFilter(EndOnFault);
     std::set_terminate(EndOnTerminate);
-    // The pixels must lie inside the view the saver made.
-    if (header->pixelOffset > region.RegionSize || header->pixelBytes > region.RegionSize - header->pixelOffset)
+    // The profile and the pixels must lie inside the view the saver made.
+    const auto inside = [&](std::uint64_t offset, std::uint64_t bytes) {
+        return offset <= region.RegionSize && bytes <= region.RegionSize - offset;
+    };
+    if (!inside(header->profileOffset, header->profileBytes) || !inside(header->pixelOffset, header->pixelBytes))
         return 1;
 
     ComScope com(COINIT_MULTITHREADED);
     PictureLoader loader;
     if (com.ok()) loader.Init();  // without it every picture is "not a picture"
+    const auto* profile = static_cast<const std::uint8_t*>(view.get()) + header->profileOffset;
+    loader.SetDisplayProfile(std::vector<std::uint8_t>(profile, profile + header->profileBytes));
     ChannelReply ready;
     ready.kind = ReplyKind::Ready;
     header->reply = ready;

@@ -2,6 +2,7 @@
 
 #include "common/UniqueHandle_win.h"
 #include "common/Wow64_win.h"
+#include "picture/ColourTransform_win.h"
 #include "picture/Orientation.h"
 #include "picture/PictureHeader.h"
 #include "saver/Fitting.h"
@@ -149,13 +150,17 @@ ComPtr<IWICBitmapSource> ScaleTo(IWICImagingFactory* factory, IWICBitmapSource* 
     return scaler;
 }
 
-// Step: premultiplied 32-bit pixels, which, read as plain B, G, R, show
-// transparency over black. Only the fitted size is ever converted.
-ComPtr<IWICBitmapSource> To32Bit(IWICImagingFactory* factory, IWICBitmapSource* source) {
+// Step: 32-bit pixels of `format`, the fitted size only: premultiplied
+// B, G, R, A, which, read as plain B, G, R, show transparency over black; or
+// C, M, Y, K for a conversion through the picture's own CMYK profile.
+ComPtr<IWICBitmapSource> To32Bit(IWICImagingFactory* factory, IWICBitmapSource* source, const GUID& format) {
+    // Already there: not every converter (Wine's) can produce every format,
+    // CMYK among them, even from itself.
+    WICPixelFormatGUID now{};
+    if (SUCCEEDED(source->GetPixelFormat(&now)) && now == format) return source;
     ComPtr<IWICFormatConverter> converter;
     if (FAILED(factory->CreateFormatConverter(&converter)) ||
-        FAILED(converter->Initialize(source, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                     WICBitmapPaletteTypeCustom)))
+        FAILED(converter->Initialize(source, format, WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeCustom)))
         return nullptr;
     return converter;
 }
@@ -253,18 +258,30 @@ PreparedPicture PictureLoader::Prepare(const std::wstring& path, ClientSize clie
 
     // Scaled as stored, then turned: a large photo is never turned at full size.
     const UINT fitW = swap ? height : width, fitH = swap ? width : height;
-    ComPtr<IWICBitmapSource> pixels = ScaleTo(factory_.Get(), frame.Get(), fitW, fitH);
-    if (pixels) pixels = To32Bit(factory_.Get(), pixels.Get());
-    if (!pixels) return fail();
-    if (orientation == 1) {
-        if (!CopyInBands(pixels.Get(), width, height, out.bits, cancelled)) return fail();
-    } else {
+    const auto decodeInto = [&](const GUID& format) {
+        ComPtr<IWICBitmapSource> pixels = ScaleTo(factory_.Get(), frame.Get(), fitW, fitH);
+        if (pixels) pixels = To32Bit(factory_.Get(), pixels.Get(), format);
+        if (!pixels) return false;
+        if (orientation == 1) return CopyInBands(pixels.Get(), width, height, out.bits, cancelled);
         std::vector<std::uint32_t> stored(std::size_t{fitW} * fitH);
         if (!CopyInBands(pixels.Get(), fitW, fitH, reinterpret_cast<std::uint8_t*>(stored.data()), cancelled))
-            return fail();
+            return false;
         TurnUpright(stored, fitW, fitH, StepsFor(orientation), width, out.bits);
+        return true;
+    };
+    // Converted after scaling, so a large photo costs no more than a small one.
+    const SourceColour colour = ChooseSource(ReadColourFacts(factory_.Get(), decoder.Get(), frame.Get(), source));
+    // A CMYK picture with a profile of its own goes through that profile; if
+    // that fails, or without one, the imaging component makes it RGB, as any picture.
+    bool done = colour.cmyk && decodeInto(GUID_WICPixelFormat32bppCMYK) &&
+                ToDisplayColours(colour, displayProfile_, out.bits, width, height, width * 4);
+    if (!done && !Cancelled(cancelled)) {
+        done = decodeInto(GUID_WICPixelFormat32bppPBGRA);
+        // Colours that cannot be converted show as stored; sRGB and untagged
+        // pictures are left as they are, at no cost.
+        if (done && !colour.cmyk) ToDisplayColours(colour, displayProfile_, out.bits, width, height, width * 4);
     }
-    if (Cancelled(cancelled)) return fail();
+    if (!done || Cancelled(cancelled)) return fail();
     result.kind = ReplyKind::Picture;
     result.rect = rect;
     return result;

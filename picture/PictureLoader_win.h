@@ -1,6 +1,6 @@
 #pragma once
 // The one way a picture is prepared: from opening its file to fitted,
-// upright 32-bit pixels. It reads and decodes untrusted files, so it runs
+// upright 32-bit pixels in the display's colours. It reads and decodes untrusted files, so it runs
 // only in the picture helper process, never in the saver.
 #include "common/PictureChannel.h"
 #include "saver/Slideshow.h"
@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace lumora {
 
@@ -39,6 +40,9 @@ public:
     // Creates the imaging factory in the calling thread's apartment; false
     // when the imaging component is not available at all.
     bool Init();
+    // The display's colour profile, which pictures with a colour space of
+    // their own are converted into; empty: sRGB.
+    void SetDisplayProfile(std::vector<std::uint8_t> profile) { displayProfile_ = std::move(profile); }
 
     // Opens the file (recognising the format from its content whatever its
     // name) and tells `opened` its stamp. With `known` equal to that stamp it
@@ -52,6 +56,7 @@ public:
 
 private:
     Microsoft::WRL::ComPtr<IWICImagingFactory> factory_;
+    std::vector<std::uint8_t> displayProfile_;
 };
 
 }  // namespace lumora

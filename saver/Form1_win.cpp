@@ -2,6 +2,7 @@
 
 #include "common/AppProperties_win.h"
 #include "common/MessageLoop_win.h"
+#include "picture/DisplayProfile_win.h"
 #include "resource.h"
 #include "saver/InputMessages_win.h"
 #include "saver/LastChance_win.h"
@@ -36,9 +37,11 @@ bool Form1::Load() {
     if (!CreateWindowFor(WS_EX_TOOLWINDOW, kClassName, L"Form1", WS_POPUP, 0, 0, ::GetSystemMetrics(SM_CXSCREEN),
                          ::GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr))
         return false;
-    // Without the worker the show still runs, black.
+    // Without the worker the show still runs, black. Pictures with a colour
+    // space of their own are shown in the colours of the display the show is on.
     worker_.Start(hwnd(), kPictureReady, App().folder,
-                  ClientSize{::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)});
+                  ClientSize{::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)},
+                  DisplayProfilePath(hwnd()));
     ::SetTimer(hwnd(), kTimer1Id, kTimer1Interval, nullptr);
     Form_Load();
     return true;

@@ -100,10 +100,12 @@ void PictureHelper::End() {
     job_.reset();
 }
 
-bool PictureHelper::Start(std::uint64_t pixelBytes) {
+bool PictureHelper::Start(std::uint64_t pixelBytes, std::span<const std::uint8_t> displayProfile) {
     End();
     view_.reset();
-    const std::uint64_t sectionBytes = kChannelPixelOffset + pixelBytes;
+    const std::uint64_t profileOffset = ChannelAligned(sizeof(ChannelHeader));
+    const std::uint64_t pixelOffset = ChannelAligned(profileOffset + displayProfile.size());
+    const std::uint64_t sectionBytes = pixelOffset + pixelBytes;
     section_.reset(Inheritable(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
                                                     static_cast<DWORD>(sectionBytes >> 32),
                                                     static_cast<DWORD>(sectionBytes), nullptr)));
@@ -115,6 +117,7 @@ bool PictureHelper::Start(std::uint64_t pixelBytes) {
         ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), saverForHelper_.put(),
                           SYNCHRONIZE, TRUE, 0);
     if (!view_ || !requestEvent_ || !replyEvent_ || !saverForHelper_) return false;
+    pixelOffset_ = pixelOffset;
     pixelBytes_ = pixelBytes;
 
     auto* h = new (view_.get()) ChannelHeader;
@@ -124,7 +127,11 @@ bool PictureHelper::Start(std::uint64_t pixelBytes) {
     h->requestEvent = Number(requestEvent_.get());
     h->replyEvent = Number(replyEvent_.get());
     h->saverProcess = Number(saverForHelper_.get());
-    h->pixelOffset = kChannelPixelOffset;
+    h->profileOffset = profileOffset;
+    h->profileBytes = displayProfile.size();
+    if (!displayProfile.empty())
+        std::memcpy(static_cast<std::uint8_t*>(view_.get()) + profileOffset, displayProfile.data(), displayProfile.size());
+    h->pixelOffset = pixelOffset;
     h->pixelBytes = pixelBytes;
 
     const InheritOnly inherit({section_.get(), requestEvent_.get(), replyEvent_.get(), saverForHelper_.get()});
@@ -202,7 +209,7 @@ UniqueBitmap PictureHelper::Bitmap(const PixelRect& rect) const {
     UniqueBitmap bitmap(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     const std::uint64_t bytes = std::uint64_t(rect.width()) * std::uint64_t(rect.height()) * 4;
     if (!bitmap || !bits || !view_ || bytes > pixelBytes_) return {};
-    std::memcpy(bits, static_cast<const std::uint8_t*>(view_.get()) + kChannelPixelOffset, bytes);
+    std::memcpy(bits, static_cast<const std::uint8_t*>(view_.get()) + pixelOffset_, bytes);
     return bitmap;
 }
 

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace lumora {
@@ -25,8 +26,9 @@ public:
     PictureHelper& operator=(const PictureHelper&) = delete;
 
     // Starts a fresh helper whose pixel area holds `pixelBytes`, ending any
-    // helper before it. False when none could be started.
-    bool Start(std::uint64_t pixelBytes);
+    // helper before it; it converts colours into `displayProfile` (empty:
+    // sRGB). False when none could be started.
+    bool Start(std::uint64_t pixelBytes, std::span<const std::uint8_t> displayProfile = {});
     // Ends the helper at once, without waiting for it.
     void End();
     bool started() const { return static_cast<bool>(process_); }
@@ -62,6 +64,7 @@ private:
     UniqueKernelHandle replyEvent_;
     UniqueKernelHandle saverForHelper_;
     UniqueKernelHandle process_;
+    std::uint64_t pixelOffset_ = 0;
     std::uint64_t pixelBytes_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "saver/PictureWorker_win.h"
 
+#include "picture/DisplayProfile_win.h"
 #include "saver/PictureCycle.h"
 #include "saver/PictureHelper_win.h"
 #include "saver/PictureSchedule.h"
@@ -31,6 +32,7 @@ struct PictureWorker::Shared {
     HWND window = nullptr;
     UINT message = 0;
     std::wstring folder;
+    std::wstring displayProfile;
     std::uint64_t pixelBytes = 0;
     UniqueKernelHandle wake;  // set whenever the window asks for something
     std::mutex mutex;
@@ -41,11 +43,13 @@ struct PictureWorker::Shared {
     std::optional<PictureResult> result;
 };
 
-bool PictureWorker::Start(HWND window, UINT message, std::wstring folder, ClientSize size) {
+bool PictureWorker::Start(HWND window, UINT message, std::wstring folder, ClientSize size,
+                          std::wstring displayProfile) {
     auto shared = std::make_shared<Shared>();
     shared->window = window;
     shared->message = message;
     shared->folder = std::move(folder);
+    shared->displayProfile = std::move(displayProfile);
     shared->pixelBytes = PixelBytes(size);
     shared->wake.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!shared->wake) return false;
@@ -91,6 +95,8 @@ void PictureWorker::Run(std::shared_ptr<Shared> shared) {
     PictureSchedule schedule;
     PictureHelper helper;
     std::uint64_t capacity = shared->pixelBytes;
+    // Read here, off the window thread, and handed to every helper.
+    const std::vector<std::uint8_t> displayProfile = ReadDisplayProfile(shared->displayProfile);
     std::optional<Preparation> underWay;
     ULONGLONG startedAt = 0;
     ULONGLONG cancelledAt = 0;  // when it was asked to stop; 0 while it is wanted
@@ -126,7 +132,7 @@ void PictureWorker::Run(std::shared_ptr<Shared> shared) {
         }
     };
     const auto start = [&] {
-        helper.Start(capacity);
+        helper.Start(capacity, displayProfile);
         answered = false;
     };
     // At once, so that the first picture does not wait for the helper to start.

@@ -31,10 +31,12 @@ struct PictureResult {
 class PictureWorker {
 public:
     // Starts the thread, which starts the helper at once, its pixel area
-    // sized for a client area of `size`; the pictures are those of `folder`.
-    // Each result of a Show request is announced to `window` by posting
-    // `message` with the request's id as wParam (see Take).
-    bool Start(HWND window, UINT message, std::wstring folder, ClientSize size);
+    // sized for a client area of `size`; the pictures are those of `folder`,
+    // their colours converted into the profile at `displayProfile` (empty:
+    // sRGB), which the thread reads. Each result of a Show request is
+    // announced to `window` by posting `message` with the request's id as
+    // wParam (see Take).
+    bool Start(HWND window, UINT message, std::wstring folder, ClientSize size, std::wstring displayProfile);
 
     // The picture the screen waits for. A newer Show request supersedes an
     // older one, whose result, if it still comes, is dropped by the window.

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Fuzzes the portable core with libFuzzer (clang, address and undefined
 # behaviour sanitizers): the switch parser, the registry value decoding, the
-# copyright text, the fitting, the movement test, the JPEG EXIF reader and the
-# picture header reader.
+# copyright text, the fitting, the movement test, the JPEG EXIF reader, the
+# picture header reader and the colour profile checks.
 #
 #   tools/fuzz.sh --short           about 30 s per target: the test command's run
 #   tools/fuzz.sh [SECONDS]         a longer run, 600 s per target by default
 #   tools/fuzz.sh --only NAME ...   one target (switch, registry_value, copyright,
 #                                   fitting, movement, exif_orientation,
-#                                   picture_header)
+#                                   picture_header, colour_profile)
 #
 # Each target starts from its seeds in tests/fuzz/corpus/<name>/ and keeps
 # what it finds in build/fuzz/corpus/<name>/, so longer runs build on earlier
@@ -20,7 +20,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=600
-targets=(switch registry_value copyright fitting movement exif_orientation picture_header)
+targets=(switch registry_value copyright fitting movement exif_orientation picture_header colour_profile)
 while [ $# -gt 0 ]; do
   case "$1" in
   --short) seconds=30 ;;

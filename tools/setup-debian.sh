@@ -12,6 +12,7 @@ packages=(
   fonts-dejavu-core   # the demo pictures' labels
   libjpeg-turbo-progs # cjpeg: JPEG flavours for the hostile corpus
   libvips-tools       # the benchmark's comparison
+  icc-profiles-free colord-data libgs-common  # colour profiles for the colour tests (libgs-common: CMYK)
   time procps         # /usr/bin/time (benchmark), pgrep (demo, benchmark)
   osslsigncode openssl  # signing a release, and the release test's throw-away certificate
 )

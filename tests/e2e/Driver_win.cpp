@@ -389,10 +389,10 @@ int LinuxPidOf(const std::wstring& commandLine) {
     return 0;
 }
 
-double CpuSeconds(const Process& process, const std::wstring& commandLine) {
-    if (!UnderWine()) {
+double CpuSeconds(HANDLE process, const std::wstring& commandLine) {
+    if (!UnderWine() || process == ::GetCurrentProcess()) {
         FILETIME created, ended, kernel, user;
-        if (!::GetProcessTimes(process.handle(), &created, &ended, &kernel, &user)) return -1;
+        if (!::GetProcessTimes(process, &created, &ended, &kernel, &user)) return -1;
         const auto value = [](const FILETIME& t) { return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime; };
         return static_cast<double>(value(kernel) + value(user)) / 1e7;
     }

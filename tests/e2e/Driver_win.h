@@ -125,7 +125,7 @@ int LinuxPidOf(const std::wstring& commandLine);
 // The user and kernel time of `process`, started with `commandLine`. Wine
 // answers that question wrongly for another process, so under Wine it is
 // Linux's own count; -1 when it cannot be read.
-double CpuSeconds(const Process& process, const std::wstring& commandLine);
+double CpuSeconds(HANDLE process, const std::wstring& commandLine);
 
 // Runs `action` with `process` under the driver's eye and returns the name of
 // every file the process opened or asked about meanwhile (as the system's
