@@ -5,7 +5,10 @@
 #    (libvips: shrink-on-load plus high-quality downscale) on the same files,
 #    and the two oversized pictures of gdk-pixbuf's tests, which are refused;
 #  - the running slideshow in a virtual desktop: from a tick to its picture on
-#    screen, and from a key to the end while a large picture is prepared.
+#    screen, from a key to the end (and its picture helper's) while a large
+#    picture is prepared, and the saver's and the helper's peak memory;
+#  - the hostile corpus through the slideshow: how soon the window answers and
+#    the picture after each file shows;
 #  - the cost of photos' own colours: the CPU of preparing a 24 MP photo
 #    carrying a wide-gamut profile against the same photo without it;
 # With --idle it also reports the saver's CPU time over 60 s of an idle
@@ -119,6 +122,22 @@ DISPLAY=":$(cat "$work/display")" wine explorer /desktop=bench,1920x1080 build/w
 wineserver -k 2>/dev/null || true
 kill "$xvfb" 2>/dev/null || true
 
+echo
+echo "== the hostile corpus through the slideshow, each file after a marker picture (the Hostile end-to-end run)"
+corpus="$root/build/hostile-corpus"
+if [ -z "$(ls -A "$corpus" 2>/dev/null)" ]; then
+  tools/hostile-corpus.sh "$corpus" >"$work/hostile-corpus.log" 2>&1 ||
+    { echo "the corpus could not be gathered (see $work/hostile-corpus.log)"; corpus=; }
+fi
+if [ -n "$corpus" ]; then
+  state="$work/e2e"
+  tests/e2e/wine-session.sh start "$state" >/dev/null
+  LUMORA_SCR_UNIX="$root/build/windows-x64/Lumora.scr" LUMORA_HOSTILE_CORPUS="$corpus" \
+    tests/e2e/wine-session.sh run "$state" 1024x768 build/windows-x64/tests/e2e/LumoraDriver.exe \
+    --gtest_filter='Hostile.CorpusCycles*' 2>&1 | tr -d '\r' | grep -E '^\[ FIGURES|^hostile corpus:|^  ' || true
+  tests/e2e/wine-session.sh stop "$state"
+fi
+
 if [ -n "$idle" ]; then
   echo
   echo "== idle: CPU seconds of a running slideshow over 60 s (no forced ticks)"
@@ -134,8 +153,8 @@ if [ -n "$idle" ]; then
   sleep 1
   DISPLAY=":$(cat "$work/display")" wine "Z:${saver//\//\\}\\Lumora.scr" /s </dev/null >/dev/null 2>&1 &
   sleep 5
-  pid=$(pgrep -f 'idle.Lumora\.scr' | head -n 1)
-  ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
+  # The saver and its picture helper together.
+  ticks() { for pid in $(pgrep -f 'idle.Lumora\.scr'); do cat "/proc/$pid/stat"; done | awk '{n += $14 + $15} END {print n}'; }
   before=$(ticks)
   sleep 60
   after=$(ticks)
