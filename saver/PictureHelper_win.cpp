@@ -64,30 +64,46 @@ UniqueKernelHandle HelperToken() {
     return restricted;
 }
 
-// Exactly these handles go to the helper, whatever else may be inheritable.
-class InheritOnly {
+// Exactly these handles go to the helper, whatever else may be inheritable,
+// and the helper is in `job` from its creation on (Windows 10 and later):
+// a saver ended before its helper's first instruction leaves no helper that
+// never ran on to see it gone. False in `inJob` where the platform cannot.
+class StartAttributes {
 public:
-    explicit InheritOnly(std::vector<HANDLE> handles) : handles_(std::move(handles)) {
-        SIZE_T size = 0;
-        ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-        buffer_.resize(size);
-        list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
-        ok_ = ::InitializeProcThreadAttributeList(list_, 1, 0, &size) &&
-              ::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
-                                          handles_.size() * sizeof(HANDLE), nullptr, nullptr);
+    StartAttributes(std::vector<HANDLE> handles, HANDLE job) : handles_(std::move(handles)), job_(job) {
+        for (const DWORD count : {2u, 1u}) {
+            SIZE_T size = 0;
+            ::InitializeProcThreadAttributeList(nullptr, count, 0, &size);
+            buffer_.assign(size, 0);
+            list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+            if (!::InitializeProcThreadAttributeList(list_, count, 0, &size)) break;
+            initialised_ = true;
+            ok_ = ::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
+                                              handles_.size() * sizeof(HANDLE), nullptr, nullptr);
+            inJob_ = ok_ && count == 2 && job_ &&
+                     ::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &job_, sizeof job_, nullptr,
+                                                 nullptr);
+            if (inJob_ || count == 1) break;
+            ::DeleteProcThreadAttributeList(list_);
+            initialised_ = ok_ = false;
+        }
     }
-    ~InheritOnly() {
-        if (ok_) ::DeleteProcThreadAttributeList(list_);
+    ~StartAttributes() {
+        if (initialised_) ::DeleteProcThreadAttributeList(list_);
     }
-    InheritOnly(const InheritOnly&) = delete;
-    InheritOnly& operator=(const InheritOnly&) = delete;
+    StartAttributes(const StartAttributes&) = delete;
+    StartAttributes& operator=(const StartAttributes&) = delete;
     LPPROC_THREAD_ATTRIBUTE_LIST list() const { return ok_ ? list_ : nullptr; }
+    bool inJob() const { return inJob_; }
 
 private:
     std::vector<HANDLE> handles_;
+    HANDLE job_;
     std::vector<BYTE> buffer_;
     LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+    bool initialised_ = false;
     bool ok_ = false;
+    bool inJob_ = false;
 };
 
 }  // namespace
@@ -134,16 +150,18 @@ bool PictureHelper::Start(std::uint64_t pixelBytes, std::span<const std::uint8_t
     h->pixelOffset = pixelOffset;
     h->pixelBytes = pixelBytes;
 
-    const InheritOnly inherit({section_.get(), requestEvent_.get(), replyEvent_.get(), saverForHelper_.get()});
+    job_ = HelperJob();
+    const StartAttributes attributes({section_.get(), requestEvent_.get(), replyEvent_.get(), saverForHelper_.get()},
+                                     job_.get());
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
     startup.StartupInfo.hStdInput = section_.get();  // how the helper knows it is one
-    startup.lpAttributeList = inherit.list();
-    // Not suspended: a helper that the saver's end caught between its start
-    // and its job would never run on to see that the saver has gone. It reads
-    // no picture before its first request, which comes only once it is confined.
-    const DWORD flags = CREATE_NO_WINDOW | (inherit.list() ? EXTENDED_STARTUPINFO_PRESENT : 0);
+    startup.lpAttributeList = attributes.list();
+    // Not suspended, so that a helper caught between its start and its job
+    // still runs on to see its saver gone. It reads no picture before its
+    // first request, which comes only once it is confined.
+    const DWORD flags = CREATE_NO_WINDOW | (attributes.list() ? EXTENDED_STARTUPINFO_PRESENT : 0);
     const std::wstring exe = ModulePath(nullptr);
     // Should the helper ever fail to recognise its channel, the preview
     // switch ends it at once.
@@ -158,8 +176,7 @@ bool PictureHelper::Start(std::uint64_t pixelBytes, std::span<const std::uint8_t
     if (!ok) return false;
     process_.reset(started.hProcess);
     const UniqueKernelHandle thread(started.hThread);
-    job_ = HelperJob();
-    if (job_ && !::AssignProcessToJobObject(job_.get(), process_.get())) job_.reset();
+    if (job_ && !attributes.inJob() && !::AssignProcessToJobObject(job_.get(), process_.get())) job_.reset();
     return true;
 }
 

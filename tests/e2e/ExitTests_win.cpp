@@ -130,6 +130,17 @@ TEST(Exit, NoPictureHelperOutlivesTheSaver) {
         EXPECT_EQ(s.process.ExitCodeWithin(5000), e.exitCode);
         EXPECT_TRUE(helper.WaitExit(1000)) << "the picture helper outlived the saver";
     }
+    // Ended the moment its window shows, the saver may be starting its helper
+    // just then: one caught before its first instruction must go too.
+    for (int round = 1; round <= 5; ++round) {
+        SCOPED_TRACE(::testing::Message() << "closed at once, round " << round);
+        Slideshow s = StartSlideshow(folder);
+        ASSERT_NE(s.form, nullptr);
+        ::PostMessageW(s.form, WM_CLOSE, 0, 0);
+        EXPECT_EQ(s.process.ExitCodeWithin(5000), 0u);
+        EXPECT_TRUE(WaitUntil([&] { return ChildProcessIds(s.process.pid()).empty(); }, 1000))
+            << "a picture helper outlived the saver";
+    }
 }
 
 TEST(Exit, NothingButAWayOutEndsTheShow) {
