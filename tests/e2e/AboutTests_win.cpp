@@ -1,7 +1,7 @@
 // The About box: its texts against the executable's own version record, its
 // keys, and the system-information button against registry values set here.
 #include "resource.h"
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // However the slideshow ends, the desktop is whole afterwards: the process is
 // gone, the taskbar is back and no window of it is left, a fault included.
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Several monitors: the slideshow stays on the main one and every other
 // monitor gets a black cover that ends the show on input just as the
 // slideshow window does. Runs on two monitors side by side (see CMakeLists).
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 

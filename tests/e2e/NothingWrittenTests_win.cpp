@@ -2,7 +2,7 @@
 // in the program folder. Wine itself records a few things for any program it
 // starts; the keys that change for trivial outside programs too are measured
 // first, left out, and printed.
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 

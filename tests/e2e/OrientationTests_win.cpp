@@ -1,6 +1,6 @@
 // Photos stand upright: the EXIF orientation tag of a JPEG or TIFF turns the
 // picture before it is shown, and a broken tag never costs the picture.
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The executable's resources as Windows and Explorer read them.
 #include "resource.h"
-#include "tests/e2e/Driver_win.h"
+#include "tools/driver/Driver_win.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The slideshow as a user sees it: full screen, topmost, pictures fitted and
 // cycled, the desktop restored however it ends.
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 

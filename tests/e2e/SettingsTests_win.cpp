@@ -1,7 +1,7 @@
 // The settings dialog as a user meets it: texts, keys, buttons, the close box
 // and the Help menu.
 #include "resource.h"
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 

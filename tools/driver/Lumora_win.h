@@ -3,7 +3,7 @@
 // find them, its texts, its pictures, its registry values, and how to read
 // its resources from outside. Written down here once, from how the program
 // must behave, never taken from the program's own code.
-#include "tests/e2e/Driver_win.h"
+#include "tools/driver/Driver_win.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "tests/e2e/Driver_win.h"
+#include "tools/driver/Driver_win.h"
 
 #include <wincodec.h>
 #include <wrl/client.h>

@@ -1,4 +1,4 @@
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include "resource.h"
 
