@@ -9,7 +9,7 @@
 
 namespace {
 
-bool Beyond(double from, double to) { return std::fabs(to - from) > lumora::kMoveThreshold; }
+bool Beyond(double from, double to) { return std::fabs(to - from) > 5.0; }
 
 }  // namespace
 
