@@ -130,7 +130,6 @@ TEST_F(Monitor, KeysAndButtonsOnTheCoverEndTheShow) {
         SCOPED_TRACE(input.name);
         Show s = StartShow(folder_);
         ASSERT_NE(s.cover, nullptr);
-        ::Sleep(150);
         ASSERT_TRUE(s.slideshow.process.Running());
         ::PostMessageW(s.cover, input.msg, input.wp, MAKELPARAM(20, 20));
         ExpectEnded(s, input.name);
@@ -138,25 +137,23 @@ TEST_F(Monitor, KeysAndButtonsOnTheCoverEndTheShow) {
 }
 
 TEST_F(Monitor, MovementOnTheCoverIsMeasuredInTheSlideshowsFrame) {
+    // Where the reference is taken, so the movement the windows get as they
+    // appear over the pointer comes from there too.
+    const RECT& second = others_[0];
+    ASSERT_TRUE(ParkPointer(second.left + 100, second.top + 100));
     Show s = StartShow(folder_);
     ASSERT_NE(s.slideshow.form, nullptr);
     ASSERT_NE(s.cover, nullptr);
-    ::SetForegroundWindow(s.slideshow.form);
-    ::Sleep(150);  // the movement reported as the windows appeared has come
     // A picture change arms the first-move capture: the next movement, on
     // the cover, records the reference.
     Tick(s.slideshow.form);
     ASSERT_TRUE(WaitForCentre(kColours[1]));
-    MoveOver(s.cover, 100, 100);
-    for (const POINT p : {POINT{103, 103}, POINT{95, 95}, POINT{400, 102}, POINT{102, 400}}) {
-        MoveOver(s.cover, p.x, p.y);
-        ASSERT_TRUE(s.slideshow.process.Running()) << "ended by a move to " << p.x << "," << p.y << " on the cover";
-    }
+    ASSERT_TRUE(MoveOver(s.cover, 100, 100));
+    for (const POINT p : {POINT{103, 103}, POINT{95, 95}, POINT{400, 102}, POINT{102, 400}})
+        ASSERT_TRUE(MoveOver(s.cover, p.x, p.y)) << "ended by a move to " << p.x << "," << p.y << " on the cover";
     // Back on the slideshow window at the same screen point: still close to the reference.
-    RECT cover{};
-    ::GetWindowRect(s.cover, &cover);
-    MoveOver(s.slideshow.form, cover.left + 104, cover.top + 104);
-    ASSERT_TRUE(s.slideshow.process.Running()) << "the cover's and the slideshow's positions are not in one frame";
+    ASSERT_TRUE(MoveOver(s.slideshow.form, second.left + 104, second.top + 104))
+        << "the cover's and the slideshow's positions are not in one frame";
     MoveOver(s.cover, 160, 160);
     ExpectEnded(s, "large movement on the cover");
 }

@@ -16,13 +16,13 @@ int ScreenWidth() { return ::GetSystemMetrics(SM_CXSCREEN); }
 int ScreenHeight() { return ::GetSystemMetrics(SM_CYSCREEN); }
 
 // A picture change arms the first-move capture again, so the next movement,
-// ours, records the reference, whatever was reported before. The change is
-// done once the next picture, of `colour`, is on screen.
+// ours, records the reference; with the pointer off the screen no other comes.
+// The change is done once the next picture, of `colour`, is on screen.
 void ArmReferenceAt(HWND form, int x, int y, std::uint32_t colour) {
-    ::Sleep(150);  // the movement reported as the window appeared has come
+    EXPECT_TRUE(WaitUntil(PointerOffScreen, 2000)) << "the window system would move the pointer over the show";
     Tick(form);
     EXPECT_TRUE(WaitForCentre(colour)) << "the next picture did not come";
-    MoveOver(form, x, y);
+    EXPECT_TRUE(MoveOver(form, x, y)) << "the reference's movement ended the show";
 }
 
 // A real button press where the pointer is (Wine keeps it in the desktop's
@@ -288,9 +288,7 @@ TEST(Saver, EveryWayOutEndsTheProcessAndRestoresTheDesktop) {
     for (const WayOut& way : ways) {
         SCOPED_TRACE(way.name);
         Slideshow s = StartSlideshow(way.pictureCoversTheScreen ? cover : margin);
-        ASSERT_NE(s.form, nullptr);
-        ASSERT_TRUE(WaitUntil([&] { return !TaskbarVisible(); }, 2000));
-        ::SetForegroundWindow(s.form);
+        ASSERT_TRUE(s.InFront());
         ArmReferenceAt(s.form, 100, 100, kColours[1]);
         ASSERT_TRUE(s.process.Running());
         way.act(s.form);
@@ -321,24 +319,15 @@ TEST(Saver, SmallOrOneAxisMovementsDoNotEndIt) {
         {x0 + 300, y0 + 2},  // far along one axis only
         {x0 + 2, y0 + 300},  {x0 + 4, y0 + 4}, {x0 + 1, y0 + 1},
     };
-    for (const POINT& p : path) {
-        MoveOver(s.form, p.x, p.y);
-        ASSERT_TRUE(s.process.Running()) << "ended by a move to " << p.x << "," << p.y;
-    }
+    for (const POINT& p : path) ASSERT_TRUE(MoveOver(s.form, p.x, p.y)) << "ended by a move to " << p.x << "," << p.y;
     // The reverse: a reference on the picture, then out into the margin.
     ArmReferenceAt(s.form, place.x, place.y, kColours[2]);
-    MoveOver(s.form, place.x - 1, place.y - 1);
-    MoveOver(s.form, place.x - 3, place.y - 2);
-    ::Sleep(100);
-    EXPECT_TRUE(s.process.Running());
-    EXPECT_FALSE(TaskbarVisible());
+    EXPECT_TRUE(MoveOver(s.form, place.x - 1, place.y - 1));
+    EXPECT_TRUE(MoveOver(s.form, place.x - 3, place.y - 2)) << "ended by a move into the margin";
 
     // Slow diagonal steps add up from the reference and end it.
     ArmReferenceAt(s.form, x0, y0, kColours[3]);
-    for (int step = 1; step <= 5; ++step) {
-        MoveOver(s.form, x0 + step, y0 + step);
-        ASSERT_TRUE(s.process.Running()) << "step " << step;
-    }
+    for (int step = 1; step <= 5; ++step) ASSERT_TRUE(MoveOver(s.form, x0 + step, y0 + step)) << "step " << step;
     MoveOver(s.form, x0 + 6, y0 + 6);
     ExpectEndedAndRestored(s, "slow diagonal steps");
 }
@@ -362,7 +351,7 @@ TEST(Saver, FollowsTheScreenWhenItChangesSize) {
         return WaitUntil([&] { return NonBlackBox(CaptureScreen()) == want; }, 3000, 100);
     };
     ASSERT_TRUE(boxIs({0, 256, 1024, 512}));
-    MoveOver(s.form, 1000, 700);  // the reference, as the picture has armed it
+    ASSERT_TRUE(MoveOver(s.form, 1000, 700));  // the reference, as the picture has armed it
 
     DEVMODEW mode{};
     mode.dmSize = sizeof(mode);
@@ -381,10 +370,8 @@ TEST(Saver, FollowsTheScreenWhenItChangesSize) {
         << "the window still covers the old screen";
     EXPECT_TRUE(boxIs({0, 200, 800, 400})) << "the picture is not fitted to the new screen";
     // The system moves the pointer with the screen: the reference is taken afresh.
-    MoveOver(s.form, 700, 500);
-    MoveOver(s.form, 703, 503);
-    ::Sleep(200);
-    EXPECT_TRUE(s.process.Running()) << "a move after the change was measured from the old reference";
+    EXPECT_TRUE(MoveOver(s.form, 700, 500) && MoveOver(s.form, 703, 503))
+        << "a move after the change was measured from the old reference";
     PressKey(VK_SPACE);
     ExpectEndedAndRestored(s, "space");
 }
@@ -402,10 +389,10 @@ TEST(Saver, RunsAndEndsNormallyWithoutATaskbarWindow) {
     ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 200, 100, 0x20C040));
     Slideshow s = StartSlideshow(folder);
     EXPECT_NE(s.form, nullptr);
-    ::Sleep(200);
+    // The taskbar has handled whatever the show asked of it as it loaded.
+    EXPECT_TRUE(SendWithin(renamed.taskbar, WM_NULL));
     EXPECT_TRUE(TaskbarVisible());
-    const int cx = ScreenWidth() / 2, cy = ScreenHeight() / 2;
-    EXPECT_TRUE(NearColour(ScreenPixel(cx, cy), 0x20C040));
+    EXPECT_TRUE(WaitForCentre(0x20C040));
     if (s.form) Tick(s.form);
     EXPECT_TRUE(s.process.Running());
     PressKey('X');

@@ -139,8 +139,8 @@ DialogContents ReadDialog(HWND dialog) {
     return c;
 }
 
-HWND FindMessageBox(DWORD pid) {
-    for (HWND hwnd : TopWindowsOf(pid))
+HWND FindMessageBox(DWORD pid, bool visibleOnly) {
+    for (HWND hwnd : TopWindowsOf(pid, visibleOnly))
         if (ClassName(hwnd) == L"#32770" && WindowText(hwnd) == kTitle) return hwnd;
     return nullptr;
 }

@@ -86,8 +86,9 @@ struct DialogContents {
 };
 DialogContents ReadDialog(HWND dialog);
 
-// Lumora's message box, captioned "Lumora", if the process shows one.
-HWND FindMessageBox(DWORD pid);
+// Lumora's message box, captioned "Lumora", if the process shows one; with
+// `visibleOnly` false also one made but not shown yet.
+HWND FindMessageBox(DWORD pid, bool visibleOnly = true);
 HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs = 5000);
 // Presses OK and waits until the box has gone.
 bool CloseMessageBox(HWND box);
