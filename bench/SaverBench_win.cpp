@@ -40,10 +40,9 @@ std::array<std::uint32_t, 9> Sample() {
 }
 
 double PeakMiB(const Process& p) {
-    UniqueKernelHandle query(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, p.pid()));
     PROCESS_MEMORY_COUNTERS pmc{};
     pmc.cb = sizeof(pmc);
-    if (!query || !::GetProcessMemoryInfo(query.get(), &pmc, sizeof(pmc))) return -1;
+    if (!p.started() || !::GetProcessMemoryInfo(p.handle(), &pmc, sizeof(pmc))) return -1;
     return static_cast<double>(pmc.PeakWorkingSetSize) / (1024.0 * 1024.0);
 }
 
@@ -85,13 +84,27 @@ Figures TickToScreen(const std::wstring& folder, DWORD settle, double* peak) {
     return f;
 }
 
+// The saver's picture helper, as it started it.
+Process HelperOfSaver(const Process& saver) {
+    Process helper;
+    WaitUntil(
+        [&] {
+            const auto children = ChildProcessIds(saver.pid());
+            return !children.empty() && (helper = Process::Open(children.front())).started();
+        },
+        5000);
+    return helper;
+}
+
 // A key pressed while picture 2 is being prepared: how soon the process is
-// gone, and how soon the window answers a message meanwhile.
-void KeyDuringPreparation(const std::wstring& folder, Figures& key, Figures& answer) {
+// gone, how soon its helper follows, and how soon the window answers a
+// message meanwhile.
+void KeyDuringPreparation(const std::wstring& folder, Figures& key, Figures& helperGone, Figures& answer) {
     for (int run = 0; run < kRuns; ++run) {
         auto saver = Start(folder);
         if (!saver) continue;
         auto& [p, form] = *saver;
+        const Process helper = HelperOfSaver(p);
         Tick(form);
         ::Sleep(300);
         DWORD_PTR ignored = 0;
@@ -100,7 +113,31 @@ void KeyDuringPreparation(const std::wstring& folder, Figures& key, Figures& ans
         t0 = Now();
         PressKey(VK_SPACE);
         if (p.WaitExit(30000)) key.values.push_back(Now() - t0);
+        t0 = Now();
+        if (helper.WaitExit(30000)) helperGone.values.push_back(Now() - t0);
         if (p.Running()) End(p, form);
+    }
+}
+
+// The saver and its helper while the helper prepares picture 2, the 100 MP
+// photo, and until it shows: the saver's own peak working set and the
+// helper's, the largest over the runs.
+void MemoryWhilePreparing(const std::wstring& folder, double& saverPeak, double& helperPeak) {
+    for (int run = 0; run < kRuns; ++run) {
+        auto saver = Start(folder);
+        if (!saver) continue;
+        auto& [p, form] = *saver;
+        const Process helper = HelperOfSaver(p);
+        const auto before = Sample();
+        Tick(form);
+        WaitUntil(
+            [&] {
+                helperPeak = std::max(helperPeak, PeakMiB(helper));
+                return Sample() != before;
+            },
+            30000, 5);
+        saverPeak = std::max(saverPeak, PeakMiB(p));
+        End(p, form);
     }
 }
 
@@ -131,13 +168,20 @@ int MeasureSaver(const std::wstring& scr, const std::wstring& work, const std::w
     const Figures atOnce = TickToScreen(with24, 0, nullptr);
     std::printf("%-58s %8.1f %8.1f ms\n", "tick to screen, 24 MP photo ticked as picture 1 appears", atOnce.Best(),
                 atOnce.Worst());
-    Figures key, answer;
-    KeyDuringPreparation(with100, key, answer);
+    Figures key, helperGone, answer;
+    KeyDuringPreparation(with100, key, helperGone, answer);
     std::printf("%-58s %8.1f %8.1f ms\n", "window answers a message while 100 MP is prepared", answer.Best(),
                 answer.Worst());
     std::printf("%-58s %8.1f %8.1f ms\n", "key to process gone while 100 MP is prepared", key.Best(), key.Worst());
+    std::printf("%-58s %8.1f %8.1f ms\n", "  then the helper gone too (target: within 1000 ms)", helperGone.Best(),
+                helperGone.Worst());
+    double saverPeak = 0, helperPeak = 0;
+    MemoryWhilePreparing(with100, saverPeak, helperPeak);
+    std::printf("%-58s %8.1f MiB\n", "saver's peak working set while 100 MP is prepared", saverPeak);
+    std::printf("%-58s %8.1f MiB\n", "helper's peak working set preparing 100 MP", helperPeak);
     std::fflush(stdout);
-    const bool complete = ahead.values.size() == kRuns && atOnce.values.size() == kRuns && key.values.size() == kRuns;
+    const bool complete = ahead.values.size() == kRuns && atOnce.values.size() == kRuns && key.values.size() == kRuns &&
+                          helperGone.values.size() == kRuns;
     if (!complete) std::printf("(some runs did not complete)\n");
     return complete ? 0 : 1;
 }

@@ -52,8 +52,11 @@ inline void DeleteMemoryDc(HDC h) noexcept { ::DeleteDC(h); }
 inline void DestroyIconHandle(HICON h) noexcept { ::DestroyIcon(h); }
 inline void DestroyMenuHandle(HMENU h) noexcept { ::DestroyMenu(h); }
 inline void FreeLibraryHandle(HMODULE h) noexcept { ::FreeLibrary(h); }
+inline void UnmapView(void* view) noexcept { ::UnmapViewOfFile(view); }
 
 using UniqueKernelHandle = UniqueHandle<HANDLE, CloseKernelHandle>;
+// CreateFileW fails with INVALID_HANDLE_VALUE, not null.
+using UniqueFile = UniqueHandle<HANDLE, CloseKernelHandle, -1>;
 using UniqueFind = UniqueHandle<HANDLE, CloseFind, -1>;
 using UniqueKey = UniqueHandle<HKEY, CloseKey>;
 using UniqueBitmap = UniqueHandle<HBITMAP, DeleteGdiObject>;
@@ -63,6 +66,7 @@ using UniqueMemoryDc = UniqueHandle<HDC, DeleteMemoryDc>;
 using UniqueIcon = UniqueHandle<HICON, DestroyIconHandle>;
 using UniqueMenu = UniqueHandle<HMENU, DestroyMenuHandle>;
 using UniqueModule = UniqueHandle<HMODULE, FreeLibraryHandle>;
+using UniqueView = UniqueHandle<void*, UnmapView>;  // MapViewOfFile
 
 // Undoes a SelectObject when the scope ends.
 class SelectObjectScope {

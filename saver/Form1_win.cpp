@@ -2,6 +2,7 @@
 
 #include "common/AppProperties_win.h"
 #include "common/MessageLoop_win.h"
+#include "picture/DisplayProfile_win.h"
 #include "resource.h"
 #include "saver/InputMessages_win.h"
 #include "saver/LastChance_win.h"
@@ -15,7 +16,8 @@ constexpr wchar_t kClassName[] = L"LumoraForm1";
 // Outside tools tick the slideshow by sending WM_TIMER with this id.
 constexpr UINT_PTR kTimer1Id = 1;
 constexpr UINT kTimer1Interval = 10000;
-// The worker's prepared pictures come back as this message.
+// The worker announces a prepared picture with this message, its wParam the
+// request's id; the picture itself stays with the worker until taken.
 constexpr UINT kPictureReady = WM_APP + 1;
 
 void MakeTopmost(HWND hwnd) { ::SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE); }
@@ -35,8 +37,11 @@ bool Form1::Load() {
     if (!CreateWindowFor(WS_EX_TOOLWINDOW, kClassName, L"Form1", WS_POPUP, 0, 0, ::GetSystemMetrics(SM_CXSCREEN),
                          ::GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr))
         return false;
-    // Without the worker the show still runs, black.
-    worker_.Start(hwnd(), kPictureReady);
+    // Without the worker the show still runs, black. Pictures with a colour
+    // space of their own are shown in the colours of the display the show is on.
+    worker_.Start(hwnd(), kPictureReady, App().folder,
+                  ClientSize{::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)},
+                  DisplayProfilePath(hwnd()));
     ::SetTimer(hwnd(), kTimer1Id, kTimer1Interval, nullptr);
     Form_Load();
     return true;
@@ -53,16 +58,12 @@ void Form1::Show() {
 void Form1::Form_Load() {
     const PixelRect screen = MainScreen();
     ::SetWindowPos(hwnd(), nullptr, 0, 0, screen.right, screen.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    // The user comes back to the window they left, not to the taskbar.
-    previousForeground_ = ::GetForegroundWindow();
     // Black comes from the class brush and from Paint.
     // Marks the saver active for this session only: not written, not broadcast.
     ::SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, 0xFFFFFFFF, const_cast<char*>(""), 0);
-    ::ShowCursor(FALSE);
-    OldImc_ = ::ImmAssociateContext(hwnd(), nullptr);
-    hTaskbar_ = taskbars_.Hide();
+    desktop_.Hide(hwnd());
     // A fault in the picture pipeline must not leave the desktop without them.
-    InstallLastChance(hwnd(), [](void* self) { static_cast<Form1*>(self)->RestoreDesktop(); }, this);
+    InstallLastChance(desktop_);
     MakeTopmost(hwnd());
     // The slideshow stays on the main monitor; every other one just goes dark.
     covers_ = CoverOtherMonitors(screen, hwnd());
@@ -73,6 +74,9 @@ void Form1::Form_Load() {
 }
 
 void Form1::Timer1_Timer() {
+    // Whether or not this tick gets the foreground: Explorer shows a hidden
+    // taskbar again by itself, and a monitor that came brings its own.
+    desktop_.HideTaskbarsAgain();
     MakeTopmost(hwnd());
     for (const auto& cover : covers_) cover->MakeTopmost();
     // The foreground, not only the focus within our own thread: keys go to
@@ -91,19 +95,8 @@ void Form1::Form_Unload() {
     // A fault on another thread may be giving the desktop back already; that
     // way ends the process with the fault's code.
     if (!DisarmLastChance()) return;
-    RestoreDesktop();
+    desktop_.GiveBack();
     EndProgram();
-}
-
-void Form1::RestoreDesktop() {
-    ::ShowCursor(TRUE);
-    ::ImmAssociateContext(hwnd(), OldImc_);
-    taskbars_.ShowHidden();
-    // Back to the window the user left, unless another has taken the
-    // foreground from us meanwhile; whatever the system picks when that window
-    // is gone, but never a taskbar because we showed it.
-    if (::GetForegroundWindow() == hwnd() && previousForeground_ && ::IsWindow(previousForeground_))
-        ::SetForegroundWindow(previousForeground_);
 }
 
 void Form1::FollowDisplay() {
@@ -130,23 +123,18 @@ void Form1::Form_MouseMove(float X, float Y) {
 // the one before staying until then.
 void Form1::ShowNextPicture() { Await(slideshow_.NextPicture(ClientArea())); }
 
-void Form1::Await(const PictureRequest& request) {
-    worker_.Show(request, PictureFileName(App().folder, request.number));
-}
+void Form1::Await(const PictureRequest& request) { worker_.Show(request); }
 
-void Form1::PrepareAhead() {
-    const PictureRequest request = slideshow_.Ahead(ClientArea());
-    worker_.Ahead(request, PictureFileName(App().folder, request.number));
-}
+void Form1::PrepareAhead() { worker_.Ahead(slideshow_.Ahead(ClientArea())); }
 
-void Form1::PictureArrived(std::unique_ptr<PictureResult> result) {
-    switch (slideshow_.Arrived(result->id, result->picture.has_value())) {
+void Form1::PictureArrived(PictureResult result) {
+    switch (slideshow_.Arrived(result.id, result.picture.has_value())) {
     case Slideshow::Arrival::Drop:
         return;
     case Slideshow::Arrival::Show:
         // The picture before goes as this one takes its place.
-        Image1_.bitmap = std::move(result->picture->bitmap);
-        Image1_.rect = result->picture->rect;
+        Image1_.bitmap = std::move(result.picture->bitmap);
+        Image1_.rect = result.picture->rect;
         Image1_.Visible = true;
         break;
     case Slideshow::Arrival::Black:
@@ -199,12 +187,13 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     }
     if (msg == taskbarCreated_ && msg != 0) {
         // Explorer started again: its new taskbar would stand above nothing.
-        hTaskbar_ = taskbars_.Hide();
+        desktop_.HideTaskbarsAgain();
         return 0;
     }
     switch (msg) {
     case kPictureReady:
-        PictureArrived(PictureWorker::Receive(lp));
+        // Any program may post this number: only a result the worker holds counts.
+        if (auto result = worker_.Take(static_cast<std::uint32_t>(wp))) PictureArrived(std::move(*result));
         return 0;
     case WM_TIMER:
         if (wp == kTimer1Id) {

@@ -1,13 +1,11 @@
 #pragma once
 #include "common/UniqueHandle_win.h"
 #include "common/Window_win.h"
+#include "saver/Desktop_win.h"
 #include "saver/Fitting.h"
 #include "saver/MonitorCover_win.h"
 #include "saver/PictureWorker_win.h"
 #include "saver/Slideshow.h"
-#include "saver/Taskbars_win.h"
-
-#include <imm.h>
 
 #include <memory>
 #include <vector>
@@ -36,8 +34,6 @@ private:
     void Form_Load();
     void Timer1_Timer();
     void Form_Unload();
-    // Pointer, input method, taskbars and foreground back as they were.
-    void RestoreDesktop();
     // The screen changed size, or monitors came or went.
     void FollowDisplay();
     void Form_KeyDown();
@@ -46,7 +42,7 @@ private:
 
     void ShowNextPicture();
     // A prepared picture came back from the worker.
-    void PictureArrived(std::unique_ptr<PictureResult> result);
+    void PictureArrived(PictureResult result);
     // The worker prepares the picture the screen now waits for.
     void Await(const PictureRequest& request);
     // The worker prepares the next tick's picture and keeps it until then.
@@ -59,10 +55,7 @@ private:
     std::vector<std::unique_ptr<MonitorCover>> covers_;  // the other monitors, kept dark
     Slideshow slideshow_;  // PicNo, PicMax, FirstMove and the pointer reference
     PictureWorker worker_;
-    HIMC OldImc_ = nullptr;
-    HWND hTaskbar_ = nullptr;
-    Taskbars taskbars_;
-    HWND previousForeground_ = nullptr;  // given the foreground back at the end
+    Desktop desktop_;  // pointer, input method, taskbars and foreground
     const UINT taskbarCreated_ = ::RegisterWindowMessageW(L"TaskbarCreated");
     bool active_ = false;
     bool unloading_ = false;

@@ -10,20 +10,18 @@ namespace {
 // Plain globals: the filter runs when nothing else in the process can be trusted.
 enum State : int { kNone, kArmed, kTakenByFault };
 std::atomic<int> g_state{kNone};
-RestoreSteps g_restore = nullptr;
-void* g_context = nullptr;
-HWND g_window = nullptr;
+Desktop* g_desktop = nullptr;
 
 void RestoreOnce() {
     int armed = kArmed;
     if (!g_state.compare_exchange_strong(armed, kTakenByFault)) return;
-    const RestoreSteps restore = g_restore;
+    Desktop& desktop = *g_desktop;
     // The pointer's display count belongs to the input state of the thread
     // that hid it; a fault on another thread joins that state first.
-    const DWORD ownerThread = ::GetWindowThreadProcessId(g_window, nullptr);
+    const DWORD ownerThread = ::GetWindowThreadProcessId(desktop.window(), nullptr);
     const DWORD thisThread = ::GetCurrentThreadId();
     const bool attached = ownerThread && ownerThread != thisThread && ::AttachThreadInput(thisThread, ownerThread, TRUE);
-    restore(g_context);
+    desktop.GiveBack();
     if (attached) ::AttachThreadInput(thisThread, ownerThread, FALSE);
 }
 
@@ -41,10 +39,8 @@ LONG WINAPI LastChanceFilter(EXCEPTION_POINTERS*) {
 
 }  // namespace
 
-void InstallLastChance(HWND window, RestoreSteps restore, void* context) {
-    g_window = window;
-    g_context = context;
-    g_restore = restore;
+void InstallLastChance(Desktop& desktop) {
+    g_desktop = &desktop;
     g_state = kArmed;
     ::SetUnhandledExceptionFilter(LastChanceFilter);
     std::set_terminate(LastChanceTerminate);

@@ -2,10 +2,6 @@
 
 namespace lumora {
 
-bool StillValid(const PreparedFrom& prepared, const PictureRequest& request, const FileStamp& now) {
-    return prepared.number == request.number && prepared.size == request.size && prepared.stamp == now;
-}
-
 PictureRequest Slideshow::Ask(std::int16_t number, ClientSize size) { return PictureRequest{++lastId_, number, size}; }
 
 PictureRequest Slideshow::Await(std::int16_t number, ClientSize size) {

@@ -25,26 +25,6 @@ struct PictureRequest {
     ClientSize size;
 };
 
-// A file as it was when it was read: a picture prepared ahead is shown only
-// while its file is unchanged.
-struct FileStamp {
-    bool present = false;  // a file, not a folder, by that name
-    std::uint64_t size = 0;
-    std::uint64_t lastWrite = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-
-// What a picture prepared ahead was prepared from.
-struct PreparedFrom {
-    std::int16_t number = 0;
-    ClientSize size;
-    FileStamp stamp;
-};
-
-// Whether a picture prepared ahead is still what `request` would prepare now
-// that its file looks like `now`.
-bool StillValid(const PreparedFrom& prepared, const PictureRequest& request, const FileStamp& now);
-
 class Slideshow {
 public:
     enum class Arrival {

@@ -18,20 +18,38 @@ void ForEachTaskbar(Each each) {
 
 }  // namespace
 
-HWND Taskbars::Hide() {
+void Taskbars::Hide() {
     ForEachTaskbar([this](HWND bar) {
-        // One the user hid is none of ours to show later.
-        if (!::IsWindowVisible(bar) || std::find(hidden_.begin(), hidden_.end(), bar) != hidden_.end()) return;
-        ::SetWindowPos(bar, nullptr, 0, 0, 0, 0, SWP_HIDEWINDOW | kQuietly);
-        hidden_.push_back(bar);
+        if (!::IsWindowVisible(bar)) foundHidden_.push_back(bar);
     });
-    return ::FindWindowA("Shell_traywnd", "");
+    HideAgain();
+}
+
+void Taskbars::HideAgain() {
+    ForEachTaskbar([this](HWND bar) {
+        if (!::IsWindowVisible(bar)) return;
+        // One the user had hidden goes again, and stays hidden after the show.
+        const bool users = std::find(foundHidden_.begin(), foundHidden_.end(), bar) != foundHidden_.end();
+        if (!users && !Hid(bar)) {
+            const std::size_t n = hiddenCount_.load();
+            // One that could not be given back later stays in view.
+            if (n == kRoom) return;
+            hidden_[n] = bar;
+            hiddenCount_.store(n + 1);
+        }
+        ::SetWindowPos(bar, nullptr, 0, 0, 0, 0, SWP_HIDEWINDOW | kQuietly);
+    });
 }
 
 void Taskbars::ShowHidden() {
-    for (HWND bar : hidden_)
-        if (::IsWindow(bar)) ::SetWindowPos(bar, nullptr, 0, 0, 0, 0, SWP_SHOWWINDOW | kQuietly);
-    hidden_.clear();
+    const std::size_t n = hiddenCount_.exchange(0);
+    for (std::size_t i = 0; i < n; ++i)
+        if (::IsWindow(hidden_[i])) ::SetWindowPos(hidden_[i], nullptr, 0, 0, 0, 0, SWP_SHOWWINDOW | kQuietly);
+}
+
+bool Taskbars::Hid(HWND bar) const {
+    const std::size_t n = hiddenCount_.load();
+    return std::find(hidden_, hidden_ + n, bar) != hidden_ + n;
 }
 
 }  // namespace lumora

@@ -2,6 +2,7 @@
 #include "common/AppProperties_win.h"
 #include "common/MessageLoop_win.h"
 #include "common/UniqueHandle_win.h"
+#include "picture/PictureHelperMain_win.h"
 #include "saver/Form1_win.h"
 #include "settings/Form2_win.h"
 #include "startup/Switch.h"
@@ -37,6 +38,9 @@ int LoadAndRun() {
 }
 
 int Main() {
+    // The slideshow's picture helper is none of the copies the guard counts,
+    // and follows no switch.
+    if (const HANDLE channel = PictureHelperChannel()) return RunPictureHelper(channel);
     SingleInstance instance;
     if (!instance.first()) return 0;
 

@@ -5,7 +5,12 @@
 #    (libvips: shrink-on-load plus high-quality downscale) on the same files,
 #    and the two oversized pictures of gdk-pixbuf's tests, which are refused;
 #  - the running slideshow in a virtual desktop: from a tick to its picture on
-#    screen, and from a key to the end while a large picture is prepared.
+#    screen, from a key to the end (and its picture helper's) while a large
+#    picture is prepared, and the saver's and the helper's peak memory;
+#  - the hostile corpus through the slideshow: how soon the window answers and
+#    the picture after each file shows;
+#  - the cost of photos' own colours: the CPU of preparing a 24 MP photo
+#    carrying a wide-gamut profile against the same photo without it;
 # With --idle it also reports the saver's CPU time over 60 s of an idle
 # slideshow. Prints figures only; it is not a test.
 set -euo pipefail
@@ -41,6 +46,15 @@ make_picture photo-1mp.jpg 1224 816
 make_picture photo-24mp.jpg 6000 4000
 make_picture photo-100mp.jpg 12240 8160
 make_picture photo-24mp.png 6000 4000
+# The same 24 MP photo carrying a wide-gamut profile in an APP2 segment.
+if [ ! -f "$pics/photo-24mp-tagged.jpg" ]; then
+  python3 - "$pics/photo-24mp.jpg" /usr/share/color/icc/colord/WideGamutRGB.icc "$pics/photo-24mp-tagged.jpg" <<'PY'
+import sys
+jpeg, icc = open(sys.argv[1], 'rb').read(), open(sys.argv[2], 'rb').read()
+body = b'ICC_PROFILE\0\1\1' + icc
+open(sys.argv[3], 'wb').write(jpeg[:2] + b'\xff\xe2' + (len(body) + 2).to_bytes(2, 'big') + body + jpeg[2:])
+PY
+fi
 
 # Far over the 250-megapixel budget (22500 x 33300 and 25200 x 33300).
 if [ ! -f "$pics/large.jpg" ]; then
@@ -49,7 +63,7 @@ if [ ! -f "$pics/large.jpg" ]; then
   cp "$work"/gdk-pixbuf-tests/usr/libexec/installed-tests/gdk-pixbuf/large.{jpg,png} "$pics/"
 fi
 
-files=(photo-1mp.jpg photo-24mp.jpg photo-100mp.jpg photo-24mp.png large.jpg large.png)
+files=(photo-1mp.jpg photo-24mp.jpg photo-100mp.jpg photo-24mp.png large.jpg large.png photo-24mp-tagged.jpg)
 winfiles=()
 for f in "${files[@]}"; do winfiles+=("Z:${pics//\//\\}\\$f"); done
 
@@ -61,7 +75,7 @@ echo
 echo "== vipsthumbnail ($(vips --version)) on the same files, best of 3"
 printf '%-22s %10s %12s %14s %14s\n' file "vips ms" "peak MiB" "prepare/vips" "bare/vips"
 for f in "${files[@]}"; do
-  [[ $f == large.* ]] && continue  # refused by the slideshow, nothing to compare
+  [[ $f == large.* || $f == *-tagged.* ]] && continue  # refused, or the same photo again
   best=
   peak=
   for _ in 1 2 3; do
@@ -88,6 +102,10 @@ awk '
   }' "$work/lumora.txt"
 
 echo
+echo "== a photo's own colours: the 24 MP JPEG with a wide-gamut profile and without"
+session exec wine build/windows-x64/bench/LumoraBench.exe --colour 1920 1080 "${winfiles[1]}" "${winfiles[6]}" | tr -d '\r'
+
+echo
 echo "== the running slideshow (a virtual desktop in Xvfb)"
 session start 1920x1080 >/dev/null
 mkdir -p "$work/saver"
@@ -95,6 +113,21 @@ session exec wine explorer /desktop=bench,1920x1080 build/windows-x64/bench/Lumo
   --saver "Z:${root//\//\\}\\build\\windows-x64\\Lumora.scr" "Z:${work//\//\\}\\saver" \
   "${winfiles[1]}" "${winfiles[2]}" </dev/null | tr -d '\r'
 session stop
+
+echo
+echo "== the hostile corpus through the slideshow, each file after a marker picture (the Hostile end-to-end run)"
+corpus="$root/build/hostile-corpus"
+if [ -z "$(ls -A "$corpus" 2>/dev/null)" ]; then
+  tools/hostile-corpus.sh "$corpus" >"$work/hostile-corpus.log" 2>&1 ||
+    { echo "the corpus could not be gathered (see $work/hostile-corpus.log)"; corpus=; }
+fi
+if [ -n "$corpus" ]; then
+  session start >/dev/null
+  LUMORA_SCR_UNIX="$root/build/windows-x64/Lumora.scr" LUMORA_HOSTILE_CORPUS="$corpus" \
+    session run 1024x768 build/windows-x64/tests/e2e/LumoraDriver.exe \
+    --gtest_filter='Hostile.CorpusCycles*' 2>&1 | tr -d '\r' | grep -E '^\[ FIGURES|^hostile corpus:|^  ' || true
+  session stop
+fi
 
 if [ -n "$idle" ]; then
   echo
@@ -107,8 +140,8 @@ if [ -n "$idle" ]; then
   session start 1920x1080 >/dev/null
   session exec wine "Z:${saver//\//\\}\\Lumora.scr" /s </dev/null >/dev/null 2>&1 &
   sleep 5
-  pid=$(pgrep -f 'idle.Lumora\.scr' | head -n 1)
-  ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
+  # The saver and its picture helper together.
+  ticks() { for pid in $(pgrep -f 'idle.Lumora\.scr'); do cat "/proc/$pid/stat"; done | awk '{n += $14 + $15} END {print n}'; }
   before=$(ticks)
   sleep 60
   after=$(ticks)

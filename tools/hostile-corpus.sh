@@ -208,6 +208,43 @@ write('bomb-20000x20000.png', bomb(20000, 20000))
 # GIF: a 65535 x 65535 logical screen around a 1 x 1 frame.
 write('gif-huge-screen.gif', b'GIF89a' + struct.pack('<HHBBB', 65535, 65535, 0x80, 0, 0) + b'\xff\x00\x00\x00\x00\x00'
       + b',' + struct.pack('<HHHHB', 0, 0, 1, 1, 0) + b'\x02\x02\x44\x01\x00;')
+# Harm that only the picture helper's budgets or a header walk through the
+# whole file stop; ".black." in a name tells the test to expect black without
+# decoding the file itself.
+# A phone portrait's shape: megabytes of metadata (a depth map) before the
+# frame header, which declares 65500 x 65500.
+app1 = (b'\xff\xe1\xff\xff' + b'\x5a' * 65533) * 24
+sof = b'\xff\xc0' + struct.pack('>HBHHB', 11, 8, 65500, 65500, 1) + b'\x01\x11\x00'
+write('jpeg-frame-after-1.5MiB-of-app1.black.jpg', b'\xff\xd8' + app1 + sof + b'\xff\xda\x00\x08\x01\x01\x00\x00\x3f\x00'
+      + b'\x12' * 1024 + b'\xff\xd9')
+def gif(frames, screen=(16, 16)):
+    out = [b'GIF89a' + struct.pack('<HHBBB', screen[0], screen[1], 0x80, 0, 0) + b'\xff\x00\x00\x00\x00\x00']
+    for (w, h), data in frames:
+        out.append(b',' + struct.pack('<HHHHB', 0, 0, w, h, 0) + b'\x02')
+        for i in range(0, len(data), 255):
+            block = data[i:i + 255]
+            out.append(bytes([len(block)]) + block)
+        out.append(b'\x00')
+    return b''.join(out) + b';'
+write('gif-16x16-then-40000x40000.black.gif', gif([((16, 16), b'\x44\x01'), ((40000, 40000), bytes(rng.randrange(256) for _ in range(1 << 20)))]))
+write('gif-6000-frames-of-480x480.black.gif', gif([((480, 480), b'\x44\x01')] * 6000))
+# 15000 x 16000 (240 MP, within the pixel budget) at 16 bits per channel with
+# alpha: about 1.9 GB once decoded, past the helper's memory budget. Each row
+# is compressed after a full flush, so every row after the first compresses to
+# the same bytes and the file is made in seconds.
+def deep_png(width, height):
+    row = b'\0' + b'\x40\x00\x80\x00\xc0\x00\xff\xff' * width
+    comp = zlib.compressobj(9)
+    first = comp.compress(row) + comp.flush(zlib.Z_FULL_FLUSH)
+    again = comp.compress(row) + comp.flush(zlib.Z_FULL_FLUSH)
+    adler = 1
+    for _ in range(height):
+        adler = zlib.adler32(row, adler)
+    # The stream's own trailer: an empty final block, then Adler-32 of everything.
+    tail = comp.flush(zlib.Z_FINISH)[:-4] + struct.pack('>I', adler)
+    ihdr = struct.pack('>IIBBBBB', width, height, 16, 6, 0, 0, 0)
+    return b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', ihdr) + chunk(b'IDAT', first + again * (height - 1) + tail) + chunk(b'IEND', b'')
+write('png-240mp-16bit-alpha.black.png', deep_png(15000, 16000))
 # TIFF header claiming 100000 x 100000 with one tiny strip.
 def tiff_huge():
     entries = [(256, 4, 1, 100000), (257, 4, 1, 100000), (258, 3, 1, 8), (259, 3, 1, 1), (262, 3, 1, 1),

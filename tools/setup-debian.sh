@@ -12,7 +12,9 @@ packages=(
   fonts-dejavu-core   # the demo pictures' labels
   libjpeg-turbo-progs # cjpeg: JPEG flavours for the hostile corpus
   libvips-tools       # the benchmark's comparison
+  icc-profiles-free colord-data libgs-common  # colour profiles for the colour tests (libgs-common: CMYK)
   time procps         # /usr/bin/time (benchmark), pgrep (demo, benchmark)
+  osslsigncode openssl  # signing a release, and the release test's throw-away certificate
 )
 # npm packs the hostile corpus's npm suites. A machine whose Node.js comes
 # with its own npm keeps it: Debian's npm conflicts with that Node.js.
@@ -38,7 +40,7 @@ commands=(
   x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix x86_64-w64-mingw32-windres
   x86_64-w64-mingw32-objdump i686-w64-mingw32-objdump clang clang++
   wine wineboot wineserver Xvfb Xephyr xdotool convert import cjpeg vips vipsthumbnail
-  /usr/bin/time pgrep
+  /usr/bin/time pgrep osslsigncode openssl sha256sum
 )
 absent=()
 for c in "${commands[@]}"; do command -v "$c" >/dev/null || absent+=("$c"); done

@@ -109,6 +109,7 @@ run)
   LUMORA_E2E_RESULT=$(winpath "$result")
   # The hostile-pictures corpus (tools/hostile-corpus.sh), when given, as a Windows path.
   case "${LUMORA_HOSTILE_CORPUS:-}" in /*) export LUMORA_HOSTILE_CORPUS=$(winpath "$LUMORA_HOSTILE_CORPUS") ;; esac
+  case "${LUMORA_COLOUR_PICTURES:-}" in /*) export LUMORA_COLOUR_PICTURES=$(winpath "$LUMORA_COLOUR_PICTURES") ;; esac
   if [[ $desktop == dual:* ]]; then
     heads=${desktop#dual:}
     command -v Xephyr >/dev/null ||

@@ -4,21 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <optional>
 #include <string>
 
 namespace lumora::e2e {
 namespace {
-
-// A fault on a thread of the saver's own: a thread that starts at address 0
-// dies of an access violation inside the saver process, where only the
-// process's unhandled-exception filter sees it. Nothing in the saver has to
-// offer a way to crash it.
-bool FaultInside(const Process& p) {
-    const UniqueKernelHandle thread(::CreateRemoteThread(p.handle(), nullptr, 0, nullptr, nullptr, 0, nullptr));
-    return static_cast<bool>(thread);
-}
 
 // Under Wine GetCursorInfo reports the display count of the foreground
 // thread's input state, so the saver's hidden pointer shows while it is in
@@ -57,11 +49,11 @@ TEST(Exit, EveryWayOutLeavesTheDesktopWhole) {
          [](const Process&, HWND form) { SendWithin(form, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF); }},
         {"WM_ENDSESSION alone", 0, [](const Process&, HWND form) { SendWithin(form, WM_ENDSESSION, TRUE, 0); }},
         {"fault on a thread of the saver", static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION),
-         [](const Process& p, HWND) { ASSERT_TRUE(FaultInside(p)); }},
+         [](const Process& p, HWND) { ASSERT_TRUE(p.Fault()); }},
         {"fault right after a picture change", static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION),
          [](const Process& p, HWND form) {
              Tick(form);
-             ASSERT_TRUE(FaultInside(p));
+             ASSERT_TRUE(p.Fault());
          }},
     };
     std::optional<bool> hiddenSeen;
@@ -72,6 +64,8 @@ TEST(Exit, EveryWayOutLeavesTheDesktopWhole) {
         const Process& p = s.process;
         HWND form = s.form;
         ASSERT_TRUE(s.InFront());
+        const Process helper = HelperOf(s);
+        ASSERT_TRUE(helper.started());
         // Arms the first-move capture again, once its picture is on screen.
         Tick(form);
         ASSERT_TRUE(WaitForCentre(0xC08030));
@@ -81,6 +75,7 @@ TEST(Exit, EveryWayOutLeavesTheDesktopWhole) {
         way.act(p, form);
 
         EXPECT_EQ(p.ExitCodeWithin(5000), way.exitCode);
+        EXPECT_TRUE(helper.WaitExit(1000)) << "the picture helper outlived the saver";
         EXPECT_TRUE(WaitUntil(TaskbarVisible, 2000)) << "taskbar left hidden";
         EXPECT_TRUE(TopWindowsOf(p.pid(), false).empty()) << "a window outlived the process";
         EXPECT_FALSE(::IsWindow(form));
@@ -102,6 +97,41 @@ Slideshow StartShow(const TestFolder& folder) {
 }
 
 void ExpectEnded(const Slideshow& s) { EXPECT_EQ(s.process.ExitCodeWithin(5000), 0u); }
+
+// The helper is ended with the saver however the saver ends, even in the
+// middle of a decode and even when the saver is killed from outside, when
+// nothing of the saver's own can run.
+TEST(Exit, NoPictureHelperOutlivesTheSaver) {
+    TestFolder folder(L"exit-helper");
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 320, 240, 0x3080C0));
+    // Prepared ahead as soon as 1 shows: 48 megapixels keep the helper busy meanwhile.
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(2)), PictureFormat::Jpeg, 8000, 6000, Grainy(0x20C020)));
+    HWND taskbar = Taskbar();
+    struct ShowAgain {  // a killed saver cannot give the taskbar back
+        HWND taskbar;
+        ~ShowAgain() { ::ShowWindow(taskbar, SW_SHOWNA); }
+    } showAgain{taskbar};
+    const struct {
+        const char* name;
+        void (*end)(const Process& saver);
+        DWORD exitCode;
+    } ends[] = {
+        {"a key while the helper decodes", [](const Process&) { PressKey('K'); }, 0},
+        {"killed from outside", [](const Process& saver) { ::TerminateProcess(saver.handle(), 42); }, 42},
+    };
+    for (const auto& e : ends) {
+        SCOPED_TRACE(e.name);
+        ::ShowWindow(taskbar, SW_SHOWNA);
+        Slideshow s = StartShow(folder);
+        ASSERT_NE(s.form, nullptr);
+        ASSERT_TRUE(WaitForCentre(0x3080C0));
+        const Process helper = HelperOf(s);
+        ASSERT_TRUE(helper.started());
+        e.end(s.process);
+        EXPECT_EQ(s.process.ExitCodeWithin(5000), e.exitCode);
+        EXPECT_TRUE(helper.WaitExit(1000)) << "the picture helper outlived the saver";
+    }
+}
 
 TEST(Exit, NothingButAWayOutEndsTheShow) {
     TestFolder folder(L"exit-no-way-out");
@@ -132,7 +162,9 @@ TEST(Exit, NothingButAWayOutEndsTheShow) {
 
 // Regression: the taskbar was shown again by a call that also activated it, so
 // after the show the user's keys went to the taskbar; and every taskbar was
-// shown, hidden before the show or not.
+// shown, hidden before the show or not. Regression: a taskbar that Explorer
+// showed again during the show, or that came with a new monitor, stood over
+// the show until it ended.
 TEST(Exit, TheDesktopComesBackAsItWasFound) {
     TestFolder folder(L"exit-as-found");
     ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 320, 240, 0x3080C0));
@@ -145,11 +177,22 @@ TEST(Exit, TheDesktopComesBackAsItWasFound) {
     Slideshow s = StartShow(folder);
     ASSERT_NE(s.form, nullptr);
     EXPECT_TRUE(WaitUntil([&] { return !::IsWindowVisible(other.hwnd()); }, 2000)) << "the other taskbar shows";
+    // Explorer shows two taskbars again, and a monitor comes with one of its
+    // own; the next tick hides all three.
+    ::ShowWindow(Taskbar(), SW_SHOWNA);
+    ::ShowWindow(other.hwnd(), SW_SHOWNA);
+    OwnWindow added({.className = L"Shell_SecondaryTrayWnd", .title = L"", .activate = false});
+    const auto shown = [&] { return std::array{TaskbarVisible(), ::IsWindowVisible(other.hwnd()) != FALSE,
+                                               ::IsWindowVisible(added.hwnd()) != FALSE}; };
+    ASSERT_TRUE(WaitUntil([&] { return shown() == std::array{true, true, true}; }, 2000));
+    Tick(s.form);
+    EXPECT_TRUE(WaitUntil([&] { return shown() == std::array{false, false, false}; }, 2000))
+        << "a taskbar stays over the show";
     PressKey('K');
     ExpectEnded(s);
     EXPECT_TRUE(WaitUntil([&] { return ::GetForegroundWindow() == front.hwnd(); }, 2000))
         << "in front now: " << WideToUtf8(ClassName(::GetForegroundWindow()));
-    EXPECT_TRUE(WaitUntil([&] { return TaskbarVisible() && ::IsWindowVisible(other.hwnd()); }, 2000));
+    EXPECT_TRUE(WaitUntil([&] { return shown() == std::array{true, true, true}; }, 2000));
     EXPECT_FALSE(::IsWindowVisible(hidden.hwnd())) << "a taskbar hidden before the show is shown after it";
 
     // The main taskbar, hidden by the user, stays hidden too.

@@ -120,7 +120,7 @@ TEST(Leaks, ThousandForcedTicksOverMixedPicturesKeepResourcesFlat) {
     const Process& p = s.process;
     HWND form = s.form;
     ASSERT_NE(form, nullptr);
-    Meter meter(p, folder.path());
+    Meter meter(p, folder.scr() + L" /s");
     ASSERT_TRUE(meter.ok());
     const int cx = ::GetSystemMetrics(SM_CXSCREEN) / 2, cy = ::GetSystemMetrics(SM_CYSCREEN) / 2;
     const auto showsPictureOne = [&] { return NearColour(ScreenPixel(cx, cy), 0x20C040, 24) ||
@@ -147,7 +147,7 @@ TEST(Leaks, AboutBoxOpenedAndClosed200TimesKeepsResourcesFlat) {
     TestFolder folder(L"leaks-about");
     const Settings s = StartSettings(folder);
     ASSERT_NE(s.window, nullptr);
-    Meter meter(s.process, folder.path());
+    Meter meter(s.process, folder.scr() + L" /c");
     ASSERT_TRUE(meter.ok());
     ExpectFlatOver(meter, 20, 200, "About boxes", [&](int round) {
         HWND about = OpenAbout(s);
@@ -169,7 +169,7 @@ TEST(Leaks, SystemInformationMessage100TimesKeepsResourcesFlat) {
     const AboutSession s = StartAbout(folder);
     HWND about = s.about;
     ASSERT_NE(about, nullptr);
-    Meter meter(s.settings.process, folder.path());
+    Meter meter(s.settings.process, folder.scr() + L" /c");
     ASSERT_TRUE(meter.ok());
     ExpectFlatOver(meter, 10, 100, "messages", [&](int round) {
         PressSysInfo(about);

@@ -1,11 +1,14 @@
 // Photos stand upright: the EXIF orientation tag of a JPEG or TIFF turns the
 // picture before it is shown, and a broken tag never costs the picture.
+// Photos show in their own colours: an embedded colour profile, or EXIF's
+// Adobe RGB, is converted into the display's colours.
 #include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -199,6 +202,37 @@ TEST(Orientation, EveryTaggedPictureShowsUprightAndBrokenTagsShowAsStored) {
         ::PostMessageW(s.form, WM_CLOSE, 0, 0);
         EXPECT_EQ(s.process.ExitCodeWithin(5000), 0u);
     }
+}
+
+// Each picture of colour-pictures.sh shows the colour ImageMagick's colour
+// management computes for it on an sRGB screen (Wine's display profile is
+// sRGB); an untagged, sRGB-tagged or badly tagged one its stored colour exactly.
+TEST(Colour, PicturesShowTheColoursTheirProfilesMean) {
+    wchar_t dir[MAX_PATH * 4];
+    const DWORD length = ::GetEnvironmentVariableW(L"LUMORA_COLOUR_PICTURES", dir, static_cast<DWORD>(std::size(dir)));
+    ASSERT_TRUE(length > 0 && length < std::size(dir)) << "LUMORA_COLOUR_PICTURES is not set";
+    const std::vector<std::uint8_t> list = ReadFileBytes(std::wstring(dir) + L"\\expected.txt");
+    std::istringstream lines(std::string(list.begin(), list.end()));
+    std::string name;
+    int r = 0, g = 0, b = 0, tolerance = 0, count = 0;
+    TestFolder folder(L"colour");
+    while (lines >> name >> r >> g >> b >> tolerance) {
+        SCOPED_TRACE(name);
+        ++count;
+        const std::vector<std::uint8_t> picture =
+            ReadFileBytes(std::wstring(dir) + L"\\" + std::wstring(name.begin(), name.end()));
+        ASSERT_FALSE(picture.empty());
+        ASSERT_TRUE(WriteFileBytes(folder.file(PictureName(1)), picture));
+        const Slideshow s = StartSlideshow(folder);
+        ASSERT_NE(s.form, nullptr);
+        const auto want = static_cast<std::uint32_t>(r << 16 | g << 8 | b);
+        EXPECT_TRUE(WaitForCentre(want, 5000, tolerance))
+            << "want " << std::hex << want << ", shows " << ScreenPixel(::GetSystemMetrics(SM_CXSCREEN) / 2,
+                                                                         ::GetSystemMetrics(SM_CYSCREEN) / 2);
+        ::PostMessageW(s.form, WM_CLOSE, 0, 0);
+        EXPECT_EQ(s.process.ExitCodeWithin(5000), 0u);
+    }
+    EXPECT_EQ(count, 9);
 }
 
 }  // namespace

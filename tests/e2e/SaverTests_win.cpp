@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lumora::e2e {
@@ -39,6 +41,17 @@ void PressButton(bool right) {
 void ExpectEndedAndRestored(const Slideshow& s, const char* how) {
     EXPECT_EQ(s.process.ExitCodeWithin(5000), 0u) << how;
     EXPECT_TRUE(WaitUntil(TaskbarVisible, 2000)) << how << ": taskbar not restored";
+}
+
+// The helper has done what it had to and waits: its CPU time stands still.
+bool HelperIdle(const Process& helper, const TestFolder& folder) {
+    double before = -1;
+    return WaitUntil(
+        [&] {
+            const double now = CpuSeconds(helper.handle(), HelperCommandLine(folder));
+            return now >= 0 && std::exchange(before, now) == now;
+        },
+        10000, 300);
 }
 
 // Colour of the cycle test's picture n, distinct for 1..50.
@@ -195,9 +208,13 @@ TEST(Saver, SlowPictureNeitherHoldsUpTheWindowNorShowsAfterANewerOne) {
     DWORD_PTR ignored = 0;
     EXPECT_NE(::SendMessageTimeoutW(s.form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &ignored), 0)
         << "the window does not answer while a picture is prepared";
-    // A newer tick supersedes 3 before it is ready: 3 never shows.
-    Tick(s.form);
-    EXPECT_TRUE(WaitForCentre(kYellow));
+    // Any program may post the number prepared pictures are announced with:
+    // what it names is no result, and is ignored.
+    for (const WPARAM junk : {WPARAM{0}, WPARAM{1}, WPARAM{3}, WPARAM{7}, ~WPARAM{0}})
+        ::PostMessageW(s.form, WM_APP + 1, junk, static_cast<LPARAM>(0xDEADBEEF));
+    // A newer tick, queued behind them, supersedes 3 before it is ready: 3 never shows.
+    ::PostMessageW(s.form, WM_TIMER, kTimer1Id, 0);
+    EXPECT_TRUE(WaitForCentre(kYellow)) << "the show did not go on after the stray messages";
     EXPECT_FALSE(WaitForCentre(kGreen, 2000, 24)) << "a superseded picture showed after a newer one";
     PressKey(VK_SPACE);
     ExpectEndedAndRestored(s, "space");
@@ -214,7 +231,9 @@ TEST(Saver, PictureChangedOrDeletedAfterItWasPreparedShowsAsItIsAtItsTick) {
     Slideshow s = StartSlideshow(folder);
     ASSERT_NE(s.form, nullptr);
     ASSERT_TRUE(WaitForCentre(kColours[0]));
-    ::Sleep(500);  // 2 is prepared ahead meanwhile
+    const Process helper = HelperOf(s);
+    ASSERT_TRUE(helper.started());
+    ASSERT_TRUE(HelperIdle(helper, folder)) << "2 was not prepared ahead";
     for (int n = 1; n <= 4; ++n) {
         const UniqueFile alone(::CreateFileW(folder.file(PictureName(n)).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                              nullptr, OPEN_EXISTING, 0, nullptr));
@@ -224,7 +243,7 @@ TEST(Saver, PictureChangedOrDeletedAfterItWasPreparedShowsAsItIsAtItsTick) {
     Tick(s.form);
     EXPECT_TRUE(WaitForCentre(kMagenta)) << "the picture as it was when prepared ahead";
 
-    ::Sleep(500);  // 3 is prepared ahead meanwhile
+    ASSERT_TRUE(HelperIdle(helper, folder)) << "3 was not prepared ahead";
     ASSERT_TRUE(::DeleteFileW(folder.file(PictureName(3)).c_str()));
     Tick(s.form);
     EXPECT_TRUE(WaitForCentre(0x000000)) << "a deleted picture showed";
@@ -232,6 +251,75 @@ TEST(Saver, PictureChangedOrDeletedAfterItWasPreparedShowsAsItIsAtItsTick) {
     EXPECT_TRUE(WaitForCentre(kColours[3])) << "the cycle goes on";
     ::PostMessageW(s.form, WM_CLOSE, 0, 0);
     ExpectEndedAndRestored(s, "WM_CLOSE");
+}
+
+// A picture prepared ahead is decoded once: its tick only asks the helper
+// whether the file is unchanged, which costs it a sliver of what the tick of
+// a picture written after its preparation ahead costs.
+TEST(Saver, APicturePreparedAheadIsNotDecodedAgainAtItsTick) {
+    constexpr std::uint32_t kRed = 0xE02020, kGreen = 0x20C020, kBlue = 0x2040E0;
+    TestFolder folder(L"saver-ahead");
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 320, 240, kRed));
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(2)), PictureFormat::Jpeg, 6000, 4000, Grainy(kGreen)));
+    Slideshow s = StartSlideshow(folder);
+    ASSERT_NE(s.form, nullptr);
+    ASSERT_TRUE(WaitForCentre(kRed));
+    const Process helper = HelperOf(s);
+    ASSERT_TRUE(helper.started());
+    // Each cost runs from the helper at rest to the helper at rest again.
+    const auto tickCost = [&](std::uint32_t colour) {
+        EXPECT_TRUE(HelperIdle(helper, folder));
+        const double before = CpuSeconds(helper.handle(), HelperCommandLine(folder));
+        Tick(s.form);
+        EXPECT_TRUE(WaitForCentre(colour, 5000, 24));
+        EXPECT_TRUE(HelperIdle(helper, folder));
+        return CpuSeconds(helper.handle(), HelperCommandLine(folder)) - before;
+    };
+    const double ahead = tickCost(kGreen);  // 3, missing meanwhile, is found so ahead
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(3)), PictureFormat::Jpeg, 6000, 4000, Grainy(kBlue)));
+    const double cold = tickCost(kBlue);
+    std::printf("[ FIGURES  ] helper CPU for a tick: %.3f s prepared ahead, %.3f s written since\n", ahead, cold);
+    EXPECT_LT(ahead, cold / 4) << "decoded again at its tick";
+    EXPECT_TRUE(s.process.Running());
+    PressKey(VK_SPACE);
+    ExpectEndedAndRestored(s, "space");
+}
+
+// The saver's own process reads no picture file, not even its size and time,
+// and never loads a decoder: all of that is the helper's.
+TEST(Saver, OnlyTheHelperReadsPictureFilesOrLoadsDecoders) {
+    constexpr std::uint32_t kColours[] = {0xE02020, 0x2040E0, 0x20C020};
+    TestFolder folder(L"saver-no-files");
+    for (int n = 1; n <= 3; ++n)
+        ASSERT_TRUE(WritePicture(folder.file(PictureName(n)), PictureFormat::Png, 320, 240, kColours[n - 1]));
+    Slideshow s = StartSlideshow(folder);
+    ASSERT_NE(s.form, nullptr);
+    ASSERT_TRUE(WaitForCentre(kColours[0]));
+    const Process helper = HelperOf(s);
+    ASSERT_TRUE(helper.started());
+    std::optional<std::vector<std::wstring>> saverFiles;
+    // Both watched over the same ticks: the helper's watch proves the watch sees picture files.
+    const auto helperFiles = FilesNamedWhile(helper, [&] {
+        saverFiles = FilesNamedWhile(s.process, [&] {
+            for (int n = 2; n <= 3; ++n) {
+                Tick(s.form);
+                EXPECT_TRUE(WaitForCentre(kColours[n - 1])) << "picture " << n;
+            }
+        });
+    });
+    ASSERT_TRUE(helperFiles && saverFiles) << "the file calls could not be watched";
+    const auto pictures = [](const std::vector<std::wstring>& names) {
+        std::vector<std::string> found;
+        for (const std::wstring& name : names)
+            if (name.find(L"KORVA") != std::wstring::npos) found.push_back(WideToUtf8(name));
+        return found;
+    };
+    EXPECT_EQ(pictures(*saverFiles), std::vector<std::string>{}) << "the saver touched picture files";
+    EXPECT_FALSE(pictures(*helperFiles).empty()) << "the helper was not seen reading the pictures";
+    EXPECT_FALSE(s.process.HasModule(L"windowscodecs.dll")) << "the saver loaded the imaging component";
+    EXPECT_TRUE(helper.HasModule(L"windowscodecs.dll"));
+    PressKey(VK_SPACE);
+    ExpectEndedAndRestored(s, "space");
 }
 
 TEST(Saver, EmptyFolderStaysBlackAndStillEnds) {

@@ -1,7 +1,7 @@
-// A JPEG's EXIF block is read before the picture is decoded, straight from
-// the file's bytes: any file at all must be walked safely, and the turn it
-// asks for must map the picture onto itself.
-#include "saver/Orientation.h"
+// A JPEG's EXIF block, or a TIFF's first directory, is read before the
+// picture is decoded, straight from the file's bytes: any file at all must be
+// walked safely, and the turn it asks for must map the picture onto itself.
+#include "picture/Orientation.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <algorithm>
@@ -52,16 +52,17 @@ void CheckSteps(int orientation, std::int64_t width, std::int64_t height) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Exactly the file's bytes, so a read past the end is caught.
     const std::vector<std::uint8_t> file(data, data + size);
-    const auto tag = lumora::JpegExifOrientation(file.data(), file.size());
-    if (tag) {
-        FUZZ_CHECK(size >= 2 && file[0] == 0xFF && file[1] == 0xD8);
+    const auto tag = lumora::ExifOrientation(lumora::MemorySource(file));
+    if (tag && size >= 2 && file[0] == 0xFF && file[1] == 0xD8) {
         static constexpr std::uint8_t kExif[] = {'E', 'x', 'i', 'f', 0, 0};
         FUZZ_CHECK(std::search(file.begin(), file.end(), std::begin(kExif), std::end(kExif)) != file.end());
+    } else if (tag) {
+        FUZZ_CHECK(size >= 8 && ((file[0] == 'I' && file[1] == 'I') || (file[0] == 'M' && file[1] == 'M')));
     }
     // More bytes never change an answer the first ones already gave.
     for (const std::size_t cut : {size / 2, size / 4 * 3, size > 0 ? size - 1 : 0}) {
-        const std::vector<std::uint8_t> prefix(file.begin(), file.begin() + cut);
-        const auto early = lumora::JpegExifOrientation(prefix.data(), prefix.size());
+        const std::vector<std::uint8_t> prefix(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut));
+        const auto early = lumora::ExifOrientation(lumora::MemorySource(prefix));
         if (early) FUZZ_CHECK(tag == early);
     }
 

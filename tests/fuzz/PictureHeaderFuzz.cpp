@@ -1,7 +1,7 @@
 // Every file in the picture folder goes through the header reader before any
 // decoder sees it: any bytes at all must be read safely, and more of a file
 // must never contradict what its first bytes said.
-#include "saver/PictureHeader.h"
+#include "picture/PictureHeader.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <algorithm>
@@ -20,18 +20,19 @@ bool ContainsPngSignature(const std::vector<std::uint8_t>& bytes) {
 
 // Exactly the bytes given, so a read past their end is caught.
 DeclaredSize ReadChecked(const std::vector<std::uint8_t>& bytes) {
-    const DeclaredSize d = lumora::ReadDeclaredSize(bytes);
+    const DeclaredSize d = lumora::ReadDeclaredSize(lumora::MemorySource(bytes));
     if (d.kind == PictureKind::Unknown) {
-        FUZZ_CHECK(d.width == 0 && d.height == 0 && d.jpegScans == 0);
+        FUZZ_CHECK(d.width == 0 && d.height == 0 && d.jpegScans == 0 && d.framePixels == 0);
         FUZZ_CHECK(!lumora::RefusedByHeader(d, 0));
         return d;
     }
     if (d.kind != PictureKind::Jpeg) FUZZ_CHECK(d.jpegScans == 0);
+    if (d.kind != PictureKind::Gif) FUZZ_CHECK(d.framePixels == 0);
     FUZZ_CHECK(d.jpegScans <= 501);  // counting stops past the limit
     // A directory byte says 256 at most; only an embedded PNG can say more.
     if (d.kind == PictureKind::Ico && !ContainsPngSignature(bytes)) FUZZ_CHECK(d.width <= 256 && d.height <= 256);
     // The budget is the largest size still allowed, with no overflow on the way.
-    const std::uint64_t pixels = std::uint64_t{d.width} * d.height;
+    const std::uint64_t pixels = std::max(std::uint64_t{d.width} * d.height, d.framePixels);
     if (d.jpegScans <= 500) {
         FUZZ_CHECK(!lumora::RefusedByHeader(d, pixels));
         if (pixels > 0) FUZZ_CHECK(lumora::RefusedByHeader(d, pixels - 1));
@@ -45,6 +46,7 @@ void CheckEarlierAnswer(const DeclaredSize& early, const DeclaredSize& full) {
     FUZZ_CHECK(early.kind == PictureKind::Unknown || early.kind == full.kind);
     if (early.kind != full.kind) return;
     FUZZ_CHECK(early.jpegScans <= full.jpegScans);
+    FUZZ_CHECK(early.framePixels <= full.framePixels);
     switch (full.kind) {
     case PictureKind::Gif:  // the first image, once reached, can only widen the logical screen
         FUZZ_CHECK(early.width <= full.width && early.height <= full.height);

@@ -1,4 +1,4 @@
-#include "saver/Orientation.h"
+#include "picture/Orientation.h"
 
 #include <gtest/gtest.h>
 
@@ -93,15 +93,19 @@ std::vector<std::uint8_t> Tiff(bool little, std::uint16_t tag, std::uint16_t typ
     return t;
 }
 
-TEST(JpegExifOrientation, ReadsTheTagInEitherByteOrder) {
+std::optional<std::uint16_t> Orientation(std::span<const std::uint8_t> file) {
+    return ExifOrientation(MemorySource(file));
+}
+
+TEST(ExifOrientation, ReadsTheTagOfAJpegOrATiffInEitherByteOrder) {
     for (bool little : {true, false})
         for (std::uint16_t o : {1, 6, 8, 0, 9, 0xFFFF}) {
-            const auto file = JpegWithExif(Tiff(little, 0x0112, 3, 1, o));
-            EXPECT_EQ(JpegExifOrientation(file.data(), file.size()), o) << little << " " << o;
+            EXPECT_EQ(Orientation(JpegWithExif(Tiff(little, 0x0112, 3, 1, o))), o) << "JPEG " << little << " " << o;
+            EXPECT_EQ(Orientation(Tiff(little, 0x0112, 3, 1, o)), o) << "TIFF " << little << " " << o;
         }
 }
 
-TEST(JpegExifOrientation, SkipsFillBytesAndStopsAtTheScan) {
+TEST(ExifOrientation, SkipsFillBytesAndStopsAtTheScan) {
     const std::vector<std::uint8_t> exif = JpegWithExif(Tiff(true, 0x0112, 3, 1, 6));
     // The APP1 of the file above, from its marker to the start of scan.
     const std::vector<std::uint8_t> app1(exif.begin() + 8, exif.end() - 4);
@@ -111,16 +115,16 @@ TEST(JpegExifOrientation, SkipsFillBytesAndStopsAtTheScan) {
     std::vector<std::uint8_t> padded = soi;
     padded.insert(padded.end(), {0xFF, 0xFF, 0xFF});
     padded.insert(padded.end(), app1.begin(), app1.end());
-    EXPECT_EQ(JpegExifOrientation(padded.data(), padded.size()), 6);
+    EXPECT_EQ(Orientation(padded), 6);
 
     // After the start of scan come picture data: an APP1 there is not read.
     std::vector<std::uint8_t> late = soi;
     late.insert(late.end(), sos.begin(), sos.end());
     late.insert(late.end(), app1.begin(), app1.end());
-    EXPECT_EQ(JpegExifOrientation(late.data(), late.size()), std::nullopt);
+    EXPECT_EQ(Orientation(late), std::nullopt);
 }
 
-TEST(JpegExifOrientation, MalformedOrMissingBlocksGiveNothing) {
+TEST(ExifOrientation, MalformedOrMissingBlocksGiveNothing) {
     const auto good = JpegWithExif(Tiff(true, 0x0112, 3, 1, 6));
     const std::vector<std::vector<std::uint8_t>> bad = {
         {},
@@ -133,13 +137,14 @@ TEST(JpegExifOrientation, MalformedOrMissingBlocksGiveNothing) {
         JpegWithExif(Tiff(true, 0x0112, 3, 1, 6), false),     // APP1 that is not EXIF
         JpegWithExif({'I', 'I', 42, 0, 0xFF, 0xFF, 0xFF, 0x7F}),  // IFD far outside
         JpegWithExif({'X', 'X', 42, 0, 8, 0, 0, 0}),          // no byte order
+        Tiff(true, 0x0112, 4, 1, 6),                          // a TIFF file's tag as LONG
     };
     for (size_t i = 0; i < bad.size(); ++i)
-        EXPECT_EQ(JpegExifOrientation(bad[i].data(), bad[i].size()), std::nullopt) << "case " << i;
+        EXPECT_EQ(Orientation(bad[i]), std::nullopt) << "case " << i;
 
     // Every truncation of a good file either finds nothing or the right tag; never more.
     for (size_t cut = 0; cut < good.size(); ++cut) {
-        const auto found = JpegExifOrientation(good.data(), cut);
+        const auto found = Orientation(std::span(good).first(cut));
         EXPECT_TRUE(!found || *found == 6) << cut;
     }
 }

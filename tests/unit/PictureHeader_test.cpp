@@ -1,4 +1,4 @@
-#include "saver/PictureHeader.h"
+#include "picture/PictureHeader.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +17,8 @@ std::vector<std::uint8_t> Hex(std::string_view text) {
             bytes.push_back(static_cast<std::uint8_t>(std::stoul(std::string(text.substr(i++, 2)), nullptr, 16)));
     return bytes;
 }
+
+DeclaredSize Read(std::span<const std::uint8_t> file) { return ReadDeclaredSize(MemorySource(file)); }
 
 const std::string kBmpFileHeader = "42 4D 00 00 00 00 00 00 00 00 00 00 00 00 ";
 const std::string kPng1000x800 = "89 50 4E 47 0D 0A 1A 0A 00 00 00 0D 49 48 44 52 00 00 03 E8 00 00 03 20 ";
@@ -41,7 +43,7 @@ TEST(ReadDeclaredSize, ReadsTheSizeEachFormatDeclares) {
         {"JPEG: height 0 until DNL; a later SOF does not count", "FF D8 FF C0 00 0B 08 00 00 01 00 01 01 11 00 "
          "FF DA 00 08 01 01 00 00 3F 00 11 22 FF DC 00 04 00 40 FF C0 00 0B 08 00 20 00 20 01 01 11 00",
          K::Jpeg, 256, 0, 1},
-        {"JPEG: segment past the prefix after the frame", "FF D8 FF C0 00 0B 08 00 10 00 20 01 01 11 00 FF E2 10 00 00",
+        {"JPEG: segment running past the end after the frame", "FF D8 FF C0 00 0B 08 00 10 00 20 01 01 11 00 FF E2 10 00 00",
          K::Jpeg, 32, 16, 0},
         {"JPEG: garbage after the frame ends the walk", "FF D8 FF C0 00 0B 08 00 10 00 20 01 01 11 00 00 FF DA 00 02",
          K::Jpeg, 32, 16, 0},
@@ -77,7 +79,7 @@ TEST(ReadDeclaredSize, ReadsTheSizeEachFormatDeclares) {
     };
     for (const Case& c : cases) {
         const auto bytes = Hex(c.hex);
-        const DeclaredSize d = ReadDeclaredSize(bytes);
+        const DeclaredSize d = Read(bytes);
         EXPECT_EQ(d.kind, c.kind) << c.what;
         EXPECT_EQ(d.width, c.width) << c.what;
         EXPECT_EQ(d.height, c.height) << c.what;
@@ -87,7 +89,7 @@ TEST(ReadDeclaredSize, ReadsTheSizeEachFormatDeclares) {
 
 TEST(ReadDeclaredSize, MalformedHeadersAreUnknown) {
     const std::pair<const char*, std::string> cases[] = {
-        {"JPEG: segment past the prefix before the frame",
+        {"JPEG: segment running past the end before the frame",
          "FF D8 FF E0 01 00 00 00 FF C0 00 0B 08 00 10 00 20 01 01 11 00"},
         {"JPEG: length below 2", "FF D8 FF E0 00 01 FF C0 00 0B 08 00 10 00 20 01 01 11 00"},
         {"JPEG: FF 00 where a marker must be", "FF D8 FF 00 00 02 FF C0 00 0B 08 00 10 00 20 01 01 11 00"},
@@ -97,14 +99,14 @@ TEST(ReadDeclaredSize, MalformedHeadersAreUnknown) {
          "89 50 4E 47 0D 0A 1A 0A 00 00 00 04 67 41 4D 41 00 00 00 0D 49 48 44 52 00 00 4E 20 00 00 30 D4"},
         {"BMP: negative width", kBmpFileHeader + "28 00 00 00 FF FF FF FF 01 00 00 00"},
         {"BMP: header size 14", kBmpFileHeader + "0E 00 00 00 01 00 00 00 01 00 00 00"},
-        {"TIFF: IFD past the prefix", "49 49 2A 00 00 10 00 00 02 00 00 01 03 00 01 00 00 00 80 02 00 00"},
+        {"TIFF: IFD past the end", "49 49 2A 00 00 10 00 00 02 00 00 01 03 00 01 00 00 00 80 02 00 00"},
         {"TIFF: width only", "49 49 2A 00 08 00 00 00 01 00 00 01 03 00 01 00 00 00 80 02 00 00"},
         {"BigTIFF", "49 49 2B 00 08 00 00 00 02 00 00 01 03 00 01 00 00 00 80 02 00 00"},
         {"ICO: no entries", "00 00 01 00 00 00 10 10 00 00 01 00 20 00 00 00 00 00 00 00 00 00"},
         {"ICO: directory cut short", "00 00 01 00 02 00 10 10 00 00 01 00 20 00 00 00 00 00 00 00 00 00"},
         {"not a picture", "25 50 44 46 2D 31 2E 37"},
     };
-    for (const auto& [what, hex] : cases) EXPECT_EQ(ReadDeclaredSize(Hex(hex)).kind, PictureKind::Unknown) << what;
+    for (const auto& [what, hex] : cases) EXPECT_EQ(Read(Hex(hex)).kind, PictureKind::Unknown) << what;
 }
 
 TEST(ReadDeclaredSize, HeadersCutShortAreUnknownUpToTheLastSizeByte) {
@@ -122,9 +124,9 @@ TEST(ReadDeclaredSize, HeadersCutShortAreUnknownUpToTheLastSizeByte) {
     for (const auto& [hex, needed] : cases) {
         const auto bytes = Hex(hex);
         for (std::size_t cut = 0; cut < needed; ++cut)
-            EXPECT_EQ(ReadDeclaredSize(std::span(bytes).first(cut)).kind, PictureKind::Unknown)
+            EXPECT_EQ(Read(std::span(bytes).first(cut)).kind, PictureKind::Unknown)
                 << hex << " cut " << cut;
-        EXPECT_NE(ReadDeclaredSize(std::span(bytes).first(needed)).kind, PictureKind::Unknown) << hex;
+        EXPECT_NE(Read(std::span(bytes).first(needed)).kind, PictureKind::Unknown) << hex;
     }
 }
 
@@ -134,9 +136,64 @@ TEST(ReadDeclaredSize, ProgressiveJpegWithTooManyScansIsRefused) {
     for (const auto& c : cases) {
         auto file = Hex("FF D8 FF C2 00 0B 08 08 00 08 00 01 01 11 00");  // 2048 x 2048
         for (int i = 0; i < c.scans; ++i) file.insert(file.end(), {0xFF, 0xDA, 0x00, 0x02, 0x5A});
-        const DeclaredSize d = ReadDeclaredSize(file);
+        const DeclaredSize d = Read(file);
         EXPECT_EQ(d.jpegScans, c.counted) << c.scans;
         EXPECT_EQ(RefusedByHeader(d), c.refused) << c.scans;
+    }
+}
+
+// Phone portraits keep megabytes of depth map as metadata before the frame
+// header; the walk seeks past them instead of giving up.
+TEST(ReadDeclaredSize, JpegFrameHeaderAfterMegabytesOfSegmentsIsFound) {
+    std::vector<std::uint8_t> file = Hex("FF D8");
+    for (int i = 0; i < 25; ++i) {  // 25 APP1 segments of 65535 bytes: 1.56 MiB
+        file.insert(file.end(), {0xFF, 0xE1, 0xFF, 0xFF});
+        file.resize(file.size() + 65533, 0x5A);
+    }
+    const auto frame = Hex("FF C0 00 0B 08 FF DC FF DC 01 01 11 00");  // 65500 x 65500
+    file.insert(file.end(), frame.begin(), frame.end());
+    const DeclaredSize d = Read(file);
+    EXPECT_EQ(d.kind, PictureKind::Jpeg);
+    EXPECT_EQ(d.width, 65500u);
+    EXPECT_EQ(d.height, 65500u);
+    EXPECT_TRUE(RefusedByHeader(d));
+}
+
+// Some decoders read every frame of a GIF when they are created.
+TEST(ReadDeclaredSize, GifFramesAddUpAndAnyOneOverTheBudgetIsRefused) {
+    const auto frame = [](std::uint16_t w, std::uint16_t h) {
+        return std::vector<std::uint8_t>{0x2C, 0, 0, 0, 0, static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(w >> 8),
+                                         static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8), 0x00,
+                                         0x02, 0x01, 0x44, 0x00};  // code size, one sub-block, end
+    };
+    const struct {
+        const char* what;
+        std::vector<std::pair<int, std::pair<std::uint16_t, std::uint16_t>>> frames;  // count x (w, h)
+        std::uint32_t width;  // the screen's, widened by the first frame
+        std::uint64_t framePixels;
+        bool refused;
+    } cases[] = {
+        {"one small frame", {{1, {16, 16}}}, 16, 256, false},
+        {"a small frame, then a huge one", {{1, {16, 16}}, {1, {40000, 40000}}}, 16, 1'600'000'256, true},
+        // 1085 x 480 x 480 = 249,984,000: just within the budget.
+        {"1085 frames of 480 x 480", {{1085, {480, 480}}}, 480, 249'984'000, false},
+        {"1086 frames of 480 x 480", {{1086, {480, 480}}}, 480, 250'214'400, true},
+        // The walk stops once the sum is over the budget.
+        {"6000 frames of 480 x 480", {{6000, {480, 480}}}, 480, 250'214'400, true},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::uint8_t> file = Hex("47 49 46 38 39 61 10 00 10 00 00 00 00");  // 16 x 16 screen
+        for (const auto& [count, size] : c.frames)
+            for (int i = 0; i < count; ++i) {
+                const auto f = frame(size.first, size.second);
+                file.insert(file.end(), f.begin(), f.end());
+            }
+        file.push_back(0x3B);
+        const DeclaredSize d = Read(file);
+        EXPECT_EQ(d.kind, PictureKind::Gif) << c.what;
+        EXPECT_EQ(d.width, c.width) << c.what;
+        EXPECT_EQ(d.framePixels, c.framePixels) << c.what;
+        EXPECT_EQ(RefusedByHeader(d), c.refused) << c.what;
     }
 }
 
@@ -148,6 +205,8 @@ TEST(RefusedByHeader, RefusesOverTheBudgetAndNeverUnknown) {
         {{K::Bmp, 1, 2147483648u}, 250'000'000, true},
         {{K::Jpeg, 4096, 0, 3}, 250'000'000, false},
         {{K::Gif, 100, 100}, 9999, true},
+        {{K::Gif, 100, 100, 0, 10'000}, 10'000, false},
+        {{K::Gif, 100, 100, 0, 10'001}, 10'000, true},
         {{K::Unknown, 100000, 100000, 100000}, 0, false},
     };
     for (const auto& c : cases)

@@ -104,26 +104,49 @@ TEST(Slideshow, RefitAsksForTheSamePictureAtTheNewSizeAndRearmsTheReference) {
     EXPECT_TRUE(show.pointer().FirstMove);
 }
 
-TEST(StillValid, OnlyTheSameNumberSizeAndUnchangedFile) {
-    const FileStamp stamp{true, 4096, 133000000000000000ull};
-    const PreparedFrom prepared{7, {1024, 768}, stamp};
+// Three rules about which result may show, each with the fault it guards against.
+TEST(Slideshow, OnlyTheAwaitedRequestShowsAcrossRefitsAndRequestsAhead) {
+    static constexpr ClientSize kSmaller{800, 600};
     const struct {
         const char* what;
-        PictureRequest request;
-        FileStamp now;
-        bool valid;
+        void (*run)(Slideshow& show);
     } cases[] = {
-        {"unchanged", {9, 7, {1024, 768}}, stamp, true},
-        {"another number", {9, 8, {1024, 768}}, stamp, false},
-        {"another width", {9, 7, {800, 768}}, stamp, false},
-        {"another height", {9, 7, {1024, 600}}, stamp, false},
-        {"file rewritten, same size", {9, 7, {1024, 768}}, {true, 4096, 133000000000000001ull}, false},
-        {"file grown", {9, 7, {1024, 768}}, {true, 4097, 133000000000000000ull}, false},
-        {"file deleted", {9, 7, {1024, 768}}, {}, false},
+        {"a resize before the first picture has come asks for it again and drops the old result",
+         [](Slideshow& show) {
+             const PictureRequest first = show.Load(kScreen);
+             const auto again = show.Refit(kSmaller);
+             ASSERT_TRUE(again.has_value());
+             EXPECT_EQ(again->number, 1);
+             EXPECT_EQ(again->size, kSmaller);
+             EXPECT_EQ(show.Arrived(first.id, true), Slideshow::Arrival::Drop);
+             EXPECT_EQ(show.Arrived(again->id, true), Slideshow::Arrival::Show);
+         }},
+        {"after a black interval, a resize asks for the picture the next tick awaits",
+         [](Slideshow& show) {
+             const PictureRequest first = show.Load(kScreen);
+             ASSERT_EQ(show.Arrived(first.id, false), Slideshow::Arrival::Black);
+             const PictureRequest second = show.NextPicture(kScreen);
+             const auto again = show.Refit(kSmaller);
+             ASSERT_TRUE(again.has_value());
+             EXPECT_EQ(again->number, 2);
+             EXPECT_EQ(again->size, kSmaller);
+             EXPECT_EQ(show.Arrived(second.id, true), Slideshow::Arrival::Drop);
+             EXPECT_EQ(show.Arrived(again->id, false), Slideshow::Arrival::Black);
+         }},
+        {"a result asked for ahead after the awaited one never shows in its place",
+         [](Slideshow& show) {
+             const PictureRequest first = show.Load(kScreen);
+             const PictureRequest ahead = show.Ahead(kScreen);
+             ASSERT_GT(ahead.id, first.id);
+             EXPECT_EQ(show.Arrived(ahead.id, true), Slideshow::Arrival::Drop);
+             EXPECT_EQ(show.Arrived(first.id, true), Slideshow::Arrival::Show);
+         }},
     };
-    for (const auto& c : cases) EXPECT_EQ(StillValid(prepared, c.request, c.now), c.valid) << c.what;
-    // A file that was missing when prepared ahead is still missing: its black interval stands.
-    EXPECT_TRUE(StillValid({7, {1024, 768}, {}}, {9, 7, {1024, 768}}, {}));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Slideshow show;
+        c.run(show);
+    }
 }
 
 }  // namespace

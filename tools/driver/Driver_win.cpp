@@ -1,10 +1,14 @@
 #include "tools/driver/Driver_win.h"
 
+#include <psapi.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 #include <wincodec.h>
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 #include <utility>
@@ -175,6 +179,16 @@ bool WritePicture(const std::wstring& path, PictureFormat format, int width, int
     return WritePicture(path, format, width, height, [colour](int, int) { return colour; });
 }
 
+PixelFunction Grainy(std::uint32_t colour) {
+    return [colour](int x, int y) {
+        std::uint32_t h = static_cast<std::uint32_t>(x) * 73856093u ^ static_cast<std::uint32_t>(y) * 19349663u;
+        h ^= h >> 13;
+        h *= 0x5BD1E995u;
+        h ^= h >> 15;
+        return colour ^ (h & 0x070707);
+    };
+}
+
 Process Process::Start(const std::wstring& exe, const std::wstring& arguments) {
     Process p;
     std::wstring commandLine = L"\"" + exe + L"\"";
@@ -191,6 +205,238 @@ Process Process::Start(const std::wstring& exe, const std::wstring& arguments) {
         ::WaitForInputIdle(p.process_, 5000);
     }
     return p;
+}
+
+Process Process::Open(DWORD pid) {
+    Process p;
+    p.process_ = ::OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
+    if (p.process_) p.pid_ = pid;
+    return p;
+}
+
+bool Process::Suspend() const {
+    const UniqueKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 thread{};
+    thread.dwSize = sizeof(thread);
+    int stopped = 0;
+    for (BOOL more = snapshot && ::Thread32First(snapshot.get(), &thread); more;
+         more = ::Thread32Next(snapshot.get(), &thread)) {
+        if (thread.th32OwnerProcessID != pid_) continue;
+        const UniqueKernelHandle h(::OpenThread(THREAD_SUSPEND_RESUME, FALSE, thread.th32ThreadID));
+        stopped += h && ::SuspendThread(h.get()) != static_cast<DWORD>(-1);
+    }
+    return stopped > 0;
+}
+
+bool Process::Fault() const {
+    const UniqueKernelHandle thread(::CreateRemoteThread(process_, nullptr, 0, nullptr, nullptr, 0, nullptr));
+    return static_cast<bool>(thread);
+}
+
+bool Process::FailFast() const {
+    static constexpr BYTE kCode[] = {0xB9, 0x07, 0x00, 0x00, 0x00, 0xCD, 0x29};  // mov ecx, 7; int 0x29
+    void* code = ::VirtualAllocEx(process_, nullptr, sizeof kCode, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
+    if (!code || !::WriteProcessMemory(process_, code, kCode, sizeof kCode, nullptr)) return false;
+    const UniqueKernelHandle thread(::CreateRemoteThread(
+        process_, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(code), nullptr, 0, nullptr));
+    return static_cast<bool>(thread);
+}
+
+bool Process::HasModule(std::wstring_view name) const {
+    HMODULE modules[1024];
+    DWORD bytes = 0;
+    if (!::EnumProcessModules(process_, modules, sizeof modules, &bytes)) return false;
+    for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < std::size(modules); ++i) {
+        wchar_t base[MAX_PATH];
+        if (::GetModuleBaseNameW(process_, modules[i], base, MAX_PATH) && ::lstrcmpiW(base, std::wstring(name).c_str()) == 0)
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
+// A system call that names a file, and which of its arguments holds the
+// name: NtCreateFile and NtOpenFile take the object attributes third, the
+// two attribute queries first.
+struct FileCall {
+    const char* name;
+    bool nameFirst;
+    BYTE* entry = nullptr;
+    BYTE original = 0;
+};
+
+std::wstring ObjectNameAt(HANDLE process, DWORD64 attributes) {
+    OBJECT_ATTRIBUTES a{};
+    UNICODE_STRING name{};
+    if (!attributes ||
+        !::ReadProcessMemory(process, reinterpret_cast<void*>(attributes), &a, sizeof a, nullptr) ||
+        !a.ObjectName || !::ReadProcessMemory(process, a.ObjectName, &name, sizeof name, nullptr) || !name.Buffer)
+        return {};
+    std::wstring text(name.Length / sizeof(wchar_t), L'\0');
+    if (!::ReadProcessMemory(process, name.Buffer, text.data(), name.Length, nullptr)) return {};
+    return text;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::wstring>> FilesNamedWhile(const Process& process,
+                                                         const std::function<void()>& action) {
+    // ntdll lies at the same address in every process of the prefix.
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    FileCall calls[] = {{"NtCreateFile", false}, {"NtOpenFile", false}, {"NtQueryAttributesFile", true},
+                        {"NtQueryFullAttributesFile", true}};
+    if (!::DebugActiveProcess(process.pid())) return std::nullopt;
+    ::DebugSetProcessKillOnExit(FALSE);
+    const auto arm = [&](FileCall& c, BYTE byte) {
+        ::WriteProcessMemory(process.handle(), c.entry, &byte, 1, nullptr);
+        ::FlushInstructionCache(process.handle(), c.entry, 1);
+    };
+    bool armed = true;
+    for (FileCall& c : calls) {
+        c.entry = reinterpret_cast<BYTE*>(reinterpret_cast<void*>(::GetProcAddress(ntdll, c.name)));
+        armed = armed && c.entry && ::ReadProcessMemory(process.handle(), c.entry, &c.original, 1, nullptr);
+        if (armed) arm(c, 0xCC);
+    }
+    std::vector<std::wstring> names;
+    std::atomic<bool> acted{false};
+    std::thread actor([&] {
+        if (armed) action();
+        acted = true;
+    });
+    std::vector<std::pair<DWORD, FileCall*>> stepping;  // threads stepping past a disarmed entry
+    bool disarmed = false;
+    ULONGLONG quietSince = ::GetTickCount64();
+    // After the action: entries disarmed, then events drained until it is quiet.
+    while (!disarmed || !stepping.empty() || ::GetTickCount64() - quietSince < 300) {
+        if (acted && !disarmed) {
+            for (FileCall& c : calls)
+                if (c.entry) arm(c, c.original);
+            disarmed = true;
+        }
+        DEBUG_EVENT event{};
+        if (!::WaitForDebugEvent(&event, 50)) continue;
+        quietSince = ::GetTickCount64();
+        DWORD answer = DBG_CONTINUE;
+        if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) UniqueFile(event.u.CreateProcessInfo.hFile);
+        if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) UniqueFile(event.u.LoadDll.hFile);
+        if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT) {
+            const EXCEPTION_RECORD& e = event.u.Exception.ExceptionRecord;
+            FileCall* hit = nullptr;
+            for (FileCall& c : calls)
+                if (e.ExceptionCode == EXCEPTION_BREAKPOINT && e.ExceptionAddress == c.entry) hit = &c;
+            const auto step = std::find_if(stepping.begin(), stepping.end(),
+                                           [&](const auto& s) { return s.first == event.dwThreadId; });
+            if (hit) {
+                const UniqueKernelHandle thread(
+                    ::OpenThread(THREAD_GET_CONTEXT | THREAD_SET_CONTEXT, FALSE, event.dwThreadId));
+                CONTEXT context{};
+                context.ContextFlags = CONTEXT_FULL;
+                if (thread && ::GetThreadContext(thread.get(), &context)) {
+                    names.push_back(ObjectNameAt(process.handle(), hit->nameFirst ? context.Rcx : context.R8));
+                    // Back over the breakpoint, with the call's own first byte
+                    // in place; one step later the breakpoint goes back in.
+                    context.Rip = reinterpret_cast<DWORD64>(hit->entry);
+                    arm(*hit, hit->original);
+                    if (!disarmed) {
+                        context.EFlags |= 0x100;  // trap after one instruction
+                        stepping.emplace_back(event.dwThreadId, hit);
+                    }
+                    ::SetThreadContext(thread.get(), &context);
+                }
+            } else if (e.ExceptionCode == EXCEPTION_SINGLE_STEP && step != stepping.end()) {
+                if (!disarmed) arm(*step->second, 0xCC);
+                stepping.erase(step);
+            } else if (e.ExceptionCode != EXCEPTION_BREAKPOINT) {
+                answer = DBG_EXCEPTION_NOT_HANDLED;  // the process's own business
+            }
+        }
+        if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
+            disarmed = true;
+            stepping.clear();
+        }
+        ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, answer);
+    }
+    ::DebugActiveProcessStop(process.pid());
+    actor.join();
+    if (!armed) return std::nullopt;
+    return names;
+}
+
+namespace {
+
+std::string ReadText(const std::wstring& path) {
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+bool UnderWine() { return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+}  // namespace
+
+int LinuxPidOf(const std::wstring& commandLine) {
+    const std::string wanted = WideToUtf8(commandLine);
+    WIN32_FIND_DATAW found{};
+    const UniqueFind find(::FindFirstFileW(L"Z:\\proc\\*", &found));
+    if (!find) return 0;
+    do {
+        const int candidate = _wtoi(found.cFileName);
+        if (candidate <= 0) continue;
+        std::string cmdline = ReadText(L"Z:\\proc\\" + std::wstring(found.cFileName) + L"\\cmdline");
+        std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
+        if (cmdline.find(wanted) != std::string::npos) return candidate;
+    } while (::FindNextFileW(find.get(), &found));
+    return 0;
+}
+
+double CpuSeconds(HANDLE process, const std::wstring& commandLine) {
+    if (!UnderWine() || process == ::GetCurrentProcess()) {
+        FILETIME created, ended, kernel, user;
+        if (!::GetProcessTimes(process, &created, &ended, &kernel, &user)) return -1;
+        const auto value = [](const FILETIME& t) { return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime; };
+        return static_cast<double>(value(kernel) + value(user)) / 1e7;
+    }
+    const int pid = LinuxPidOf(commandLine);
+    // Fields 14 and 15, counted after the name in parentheses, in clock ticks of 1/100 s.
+    const std::string stat = pid ? ReadText(L"Z:\\proc\\" + std::to_wstring(pid) + L"\\stat") : std::string();
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) return -1;
+    long long user = 0, kernel = 0;
+    if (std::sscanf(stat.c_str() + close + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lld %lld", &user,
+                    &kernel) != 2)
+        return -1;
+    return static_cast<double>(user + kernel) / 100.0;
+}
+
+namespace {
+
+// Every process the system lists, as a snapshot sees them.
+std::vector<PROCESSENTRY32W> Processes() {
+    std::vector<PROCESSENTRY32W> all;
+    const UniqueHandle<HANDLE, CloseKernelHandle, -1> snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = snapshot && ::Process32FirstW(snapshot.get(), &entry); more;
+         more = ::Process32NextW(snapshot.get(), &entry))
+        all.push_back(entry);
+    return all;
+}
+
+}  // namespace
+
+std::vector<DWORD> ChildProcessIds(DWORD parent) {
+    std::vector<DWORD> children;
+    for (const PROCESSENTRY32W& entry : Processes())
+        if (entry.th32ParentProcessID == parent) children.push_back(entry.th32ProcessID);
+    return children;
+}
+
+bool ProcessRuns(std::wstring_view exeName) {
+    for (const PROCESSENTRY32W& entry : Processes())
+        if (::CompareStringOrdinal(entry.szExeFile, -1, exeName.data(), static_cast<int>(exeName.size()), TRUE) ==
+            CSTR_EQUAL)
+            return true;
+    return false;
 }
 
 Process::Process(Process&& other) noexcept
@@ -250,18 +496,6 @@ std::vector<HWND> TopWindowsOf(DWORD pid, bool visibleOnly) {
         },
         reinterpret_cast<LPARAM>(&query));
     return query.found;
-}
-
-bool ProcessRuns(std::wstring_view exeName) {
-    const UniqueHandle<HANDLE, CloseKernelHandle, -1> snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = snapshot && ::Process32FirstW(snapshot.get(), &entry); more;
-         more = ::Process32NextW(snapshot.get(), &entry))
-        if (::CompareStringOrdinal(entry.szExeFile, -1, exeName.data(), static_cast<int>(exeName.size()), TRUE) ==
-            CSTR_EQUAL)
-            return true;
-    return false;
 }
 
 HWND WaitForWindow(DWORD pid, std::wstring_view caption, DWORD timeoutMs) {

@@ -72,11 +72,17 @@ enum class PictureFormat { Png, Jpeg, Bmp, Gif, Tiff, PngWithAlpha };
 using PixelFunction = std::function<std::uint32_t(int x, int y)>;
 bool WritePicture(const std::wstring& path, PictureFormat format, int width, int height, const PixelFunction& pixel);
 bool WritePicture(const std::wstring& path, PictureFormat format, int width, int height, std::uint32_t colour);
+// `colour` with a fine grain that a JPEG keeps: decoding it costs what a
+// photo of that size costs, where a flat colour decodes almost for nothing.
+// Every pixel stays within 7 of `colour` in each channel.
+PixelFunction Grainy(std::uint32_t colour);
 
 // A started program, terminated on destruction if it still runs.
 class Process {
 public:
     static Process Start(const std::wstring& exe, const std::wstring& arguments);
+    // A process that is already running, opened to watch, stop and harm it.
+    static Process Open(DWORD pid);
     Process() = default;
     Process(Process&& other) noexcept;
     Process& operator=(Process&& other) noexcept;
@@ -93,15 +99,43 @@ public:
     // The exit code once it has ended, waiting up to `timeoutMs`.
     std::optional<DWORD> ExitCodeWithin(DWORD timeoutMs) const;
     void Kill();
+    // Every thread stopped where it stands, as a process hung on a stalled read.
+    bool Suspend() const;
+    // A fault on a thread of its own: the thread starts at address 0 and dies
+    // of an access violation, which only the process's own last-chance
+    // handling sees. Nothing in the program has to offer a way to crash it.
+    bool Fault() const;
+    // A fail-fast, which bypasses every exception filter: a thread that runs
+    // `int 0x29` as __fastfail does.
+    bool FailFast() const;
+    // Whether a DLL of that name (e.g. L"windowscodecs.dll") is loaded in it.
+    bool HasModule(std::wstring_view name) const;
 
 private:
     HANDLE process_ = nullptr;
     DWORD pid_ = 0;
 };
 
-std::vector<HWND> TopWindowsOf(DWORD pid, bool visibleOnly = true);
+// The processes that `parent` started, as far as they still run.
+std::vector<DWORD> ChildProcessIds(DWORD parent);
 // Whether a process runs from a file of that name (no folder), as Wine lists them.
 bool ProcessRuns(std::wstring_view exeName);
+
+// The Linux process under Wine whose command line, as Wine sets it from the
+// Windows one, contains `commandLine`; 0 when there is none (or no Wine).
+int LinuxPidOf(const std::wstring& commandLine);
+// The user and kernel time of `process`, started with `commandLine`. Wine
+// answers that question wrongly for another process, so under Wine it is
+// Linux's own count; -1 when it cannot be read.
+double CpuSeconds(HANDLE process, const std::wstring& commandLine);
+
+// Runs `action` with `process` under the driver's eye and returns the name of
+// every file the process opened or asked about meanwhile (as the system's
+// own calls see them), in order. Empty names mean calls that named no file;
+// nothing means the watch could not be set up.
+std::optional<std::vector<std::wstring>> FilesNamedWhile(const Process& process, const std::function<void()>& action);
+
+std::vector<HWND> TopWindowsOf(DWORD pid, bool visibleOnly = true);
 // A visible top-level window of the process with that caption (any caption when empty).
 HWND WaitForWindow(DWORD pid, std::wstring_view caption, DWORD timeoutMs = 5000);
 std::vector<HWND> ChildWindows(HWND parent);

@@ -31,6 +31,23 @@ bool Slideshow::InFront(DWORD timeoutMs) const {
     return WaitUntil([&] { return form && ::GetForegroundWindow() == form && !TaskbarVisible(); }, timeoutMs);
 }
 
+std::wstring HelperCommandLine(const TestFolder& folder) { return folder.scr() + L" /p"; }
+
+Process HelperOf(const Slideshow& show, DWORD ended, DWORD timeoutMs) {
+    Process helper;
+    WaitUntil(
+        [&] {
+            for (DWORD pid : ChildProcessIds(show.process.pid())) {
+                if (pid == ended) continue;
+                helper = Process::Open(pid);
+                if (helper.Running()) return true;
+            }
+            return false;
+        },
+        timeoutMs);
+    return helper;
+}
+
 HWND WaitForCover(const Slideshow& show, DWORD timeoutMs) {
     HWND cover = nullptr;
     WaitUntil(
@@ -347,24 +364,6 @@ std::string ReadText(const std::wstring& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-// Wine knows the process only by its Windows id; Linux knows it by the
-// command line, which Wine sets to the Windows one.
-int LinuxPidOf(const std::wstring& commandLinePart) {
-    const std::string wanted = WideToUtf8(commandLinePart);
-    WIN32_FIND_DATAW found{};
-    const UniqueFind find(::FindFirstFileW(L"Z:\\proc\\*", &found));
-    if (!find) return 0;
-    do {
-        const int candidate = _wtoi(found.cFileName);
-        if (candidate <= 0) continue;
-        std::string cmdline = ReadText(L"Z:\\proc\\" + std::wstring(found.cFileName) + L"\\cmdline");
-        std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
-        if (cmdline.find(wanted) != std::string::npos && cmdline.find("Lumora.scr") != std::string::npos)
-            return candidate;
-    } while (::FindNextFileW(find.get(), &found));
-    return 0;
-}
-
 template <typename Function>
 Function NtdllFunction(const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name)));
@@ -447,10 +446,10 @@ long long StatusField(const std::string& status, const char* field) {
 
 }  // namespace
 
-Meter::Meter(const Process& p, const std::wstring& folder)
+Meter::Meter(const Process& p, const std::wstring& commandLine)
     : pid_(p.pid()),
       query_(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, p.pid())),
-      linuxPid_(LinuxPidOf(folder)) {}
+      linuxPid_(LinuxPidOf(commandLine)) {}
 
 Counters Meter::Read() const {
     Counters c;

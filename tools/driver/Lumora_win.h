@@ -45,6 +45,14 @@ struct Slideshow {
 };
 Slideshow StartSlideshow(const TestFolder& folder);
 
+// The slideshow's picture helper: the process it started from its own
+// executable, other than `ended` (a helper it has ended). Not started when none
+// came in time.
+Process HelperOf(const Slideshow& show, DWORD ended = 0, DWORD timeoutMs = 5000);
+// The helper's command line: its saver's executable with the preview switch,
+// which ends at once any copy that is not handed a channel.
+std::wstring HelperCommandLine(const TestFolder& folder);
+
 // The other window of a slideshow on two monitors: the second one's cover.
 HWND WaitForCover(const Slideshow& show, DWORD timeoutMs = 5000);
 
@@ -158,9 +166,9 @@ struct Counters {
 
 class Meter {
 public:
-    // `folder` is part of the process's command line: it tells Linux's
-    // process apart from other copies of Lumora.scr.
-    Meter(const Process& process, const std::wstring& folder);
+    // `commandLine` is what the process was started with: it tells Linux's
+    // process apart from other copies of Lumora.scr, its helper's among them.
+    Meter(const Process& process, const std::wstring& commandLine);
     bool ok() const { return static_cast<bool>(query_); }
     Counters Read() const;
 

@@ -1,7 +1,8 @@
 #pragma once
 // Photos carry an EXIF orientation tag (1 to 8) saying how the stored pixels
 // must be turned to stand upright; every photo viewer honours it.
-#include <cstddef>
+#include "picture/ByteReader.h"
+
 #include <cstdint>
 #include <optional>
 
@@ -32,9 +33,10 @@ struct PixelPoint {
 // steps are applied.
 PixelPoint PresentedPosition(OrientationSteps steps, std::int64_t width, std::int64_t height, PixelPoint stored);
 
-// The orientation tag of a JPEG file's EXIF block, from the file's first
-// bytes. Empty when there is none or the block is malformed; the value is
-// returned raw (not checked for 1..8).
-std::optional<std::uint16_t> JpegExifOrientation(const std::uint8_t* data, std::size_t size);
+// The orientation tag of a JPEG file's EXIF block or of a TIFF file's first
+// directory, read from the file itself. Empty for other formats, when there is
+// none, or when the block is malformed; the value is returned raw (not
+// checked for 1..8).
+std::optional<std::uint16_t> ExifOrientation(const ByteSource& file);
 
 }  // namespace lumora

@@ -1,0 +1,99 @@
+#pragma once
+// What the saver and its picture helper share: one memory section that the
+// saver makes and hands to the helper, holding a header, one request, one
+// reply and the fitted pixels. The helper may be compromised by the file it
+// reads, so the saver copies a reply out before it looks at it and trusts
+// nothing in it beyond "request N: these W x H pixels at this place, or none".
+#include "saver/Fitting.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace lumora {
+
+// A file as it was when it was read: a result prepared ahead is used at its
+// tick only while its file is unchanged.
+struct FileStamp {
+    // Non-zero for a file, not a folder, by that name. A plain number, not a
+    // bool: a stamp crosses over from the helper, where any bytes may come.
+    std::uint32_t present = 0;
+    std::uint64_t size = 0;
+    std::uint64_t lastWrite = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+inline constexpr char kChannelMagic[16] = "Lumora pictures";
+inline constexpr std::uint32_t kChannelVersion = 1;
+// Room for the longest path Windows allows, terminator included.
+inline constexpr std::size_t kChannelPathChars = 32768;
+
+enum class ReplyKind : std::uint32_t {
+    None = 0,
+    Ready = 1,        // the helper has started and waits for requests
+    Picture = 2,      // fitted pixels are in the section
+    NotAPicture = 3,  // missing, unreadable, refused, or it cannot be placed
+    Unchanged = 4,    // the file is as the request's stamp says; nothing was decoded
+    Cancelled = 5,    // the saver no longer wanted it
+};
+
+struct ChannelRequest {
+    std::uint32_t id = 0;
+    std::int32_t clientWidth = 0;
+    std::int32_t clientHeight = 0;
+    std::uint32_t hasKnown = 0;  // non-zero: answer Unchanged when the file still has stamp `known`
+    FileStamp known;
+    std::uint32_t pathLength = 0;  // in UTF-16 units, without a terminator
+    char16_t path[kChannelPathChars] = {};
+};
+
+struct ChannelReply {
+    std::uint32_t id = 0;
+    ReplyKind kind = ReplyKind::None;
+    std::int32_t left = 0;  // where the pixels go in the client area; they lie top-down,
+    std::int32_t top = 0;   // 4 bytes each, width * 4 to a row, from the pixel offset on
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    FileStamp stamp;  // the file as it was opened
+};
+
+struct ChannelHeader {
+    char magic[16] = {};
+    std::uint32_t version = 0;
+    std::uint32_t saverProcessId = 0;
+    // Handles the helper inherits, as numbers: signalled by the saver when a
+    // request is in place, by the helper when its reply is, and the saver's
+    // own process, whose end ends the helper.
+    std::uint64_t requestEvent = 0;
+    std::uint64_t replyEvent = 0;
+    std::uint64_t saverProcess = 0;
+    // The display's colour profile, for the helper to read once, and the
+    // pixels; offsets from the start of the section.
+    std::uint64_t profileOffset = 0;
+    std::uint64_t profileBytes = 0;
+    std::uint64_t pixelOffset = 0;
+    std::uint64_t pixelBytes = 0;
+    ChannelRequest request;
+    // The request the saver no longer wants; the helper looks between steps.
+    std::atomic<std::uint32_t> cancel{0};
+    // The file's stamp, written as soon as the file is opened, so that even a
+    // preparation that never ends leaves it behind for the saver.
+    std::atomic<std::uint32_t> stampFor{0};
+    FileStamp openedStamp;
+    ChannelReply reply;
+};
+
+// The parts of the section after the header start on these boundaries.
+inline constexpr std::uint64_t kChannelAlignment = 0x10000;
+inline constexpr std::uint64_t ChannelAligned(std::uint64_t offset) {
+    return (offset + kChannelAlignment - 1) & ~(kChannelAlignment - 1);
+}
+
+// The place of the pixels a Picture reply to request `asked` announces, when
+// they fit the client area asked for and the section's pixel bytes; nothing
+// for any other reply.
+std::optional<PixelRect> PictureInReply(const ChannelReply& reply, std::uint32_t asked, std::int32_t clientWidth,
+                                        std::int32_t clientHeight, std::uint64_t pixelBytes);
+
+}  // namespace lumora

@@ -1,0 +1,238 @@
+#include "picture/ByteReader.h"
+#include "picture/ColourGrid.h"
+#include "picture/ColourSpace.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace lumora {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
+// A profile header with an empty tag table, as the ICC lays it out.
+Bytes Profile(const char* deviceClass, const char* space, const char* pcs = "XYZ ", const char* mark = "acsp") {
+    Bytes p(132, 0);
+    const auto sig = [](const char* s) { return std::uint32_t(s[0]) << 24 | s[1] << 16 | s[2] << 8 | s[3]; };
+    Put32(p, 0, 132);
+    Put32(p, 12, sig(deviceClass));
+    Put32(p, 16, sig(space));
+    Put32(p, 20, sig(pcs));
+    Put32(p, 36, sig(mark));
+    return p;
+}
+
+// The s15Fixed16 numbers of an XYZ tag of a profile.
+std::vector<double> XyzTag(const Bytes& p, const std::string& name) {
+    const auto u32 = [&](std::size_t at) { return std::uint32_t(p[at]) << 24 | p[at + 1] << 16 | p[at + 2] << 8 | p[at + 3]; };
+    for (std::uint32_t i = 0; i < u32(128); ++i) {
+        const std::size_t e = 132 + 12 * i;
+        if (std::string(p.begin() + e, p.begin() + e + 4) != name) continue;
+        const std::size_t at = u32(e + 4) + 8;
+        return {static_cast<std::int32_t>(u32(at)) / 65536.0, static_cast<std::int32_t>(u32(at + 4)) / 65536.0,
+                static_cast<std::int32_t>(u32(at + 8)) / 65536.0};
+    }
+    return {};
+}
+
+struct SourceCase {
+    const char* what;
+    ColourFacts facts;
+    SourceColour::From from;
+    bool cmyk = false;
+};
+
+TEST(ChooseSource, TheProfileSpeaksForThePictureWhenItFitsItsPixelsElseExifOrNothing) {
+    using From = SourceColour::From;
+    const Bytes display = Profile("mntr", "RGB "), cmyk = Profile("prtr", "CMYK", "Lab ");
+    const auto rgb = PixelModel::Rgb;
+    const SourceCase cases[] = {
+        {"untagged", {rgb, {}, {}, "", {}}, From::Nothing},
+        {"EXIF sRGB", {rgb, {}, 1u, "R98", {}}, From::Nothing},
+        {"EXIF uncalibrated, R03", {rgb, {}, 0xFFFFu, "R03", {}}, From::ExifAdobeRgb},
+        {"EXIF uncalibrated, R98", {rgb, {}, 0xFFFFu, "R98", {}}, From::Nothing},
+        {"EXIF uncalibrated alone", {rgb, {}, 0xFFFFu, "", {}}, From::Nothing},
+        {"R03 with EXIF sRGB", {rgb, {}, 1u, "R03", {}}, From::Nothing},
+        {"imaging component's Adobe RGB", {rgb, {}, {}, "", 2u}, From::ExifAdobeRgb},
+        {"imaging component's sRGB", {rgb, {}, {}, "", 1u}, From::Nothing},
+        {"display profile", {rgb, {display}, {}, "", {}}, From::EmbeddedProfile},
+        {"profile over EXIF sRGB", {rgb, {display}, 1u, "", {}}, From::EmbeddedProfile},
+        {"Adobe RGB profile", {rgb, {AdobeRgbProfile()}, {}, "", {}}, From::EmbeddedProfile},
+        {"sRGB profile", {rgb, {SrgbProfile()}, {}, "", {}}, From::Nothing},
+        {"broken profile over R03", {rgb, {Profile("mntr", "RGB ", "XYZ ", "xxxx")}, 0xFFFFu, "R03", {}}, From::Nothing},
+        {"broken first, good second", {rgb, {Bytes(40, 7), display}, {}, "", {}}, From::Nothing},
+        {"grey profile on RGB", {rgb, {Profile("mntr", "GRAY")}, {}, "", {}}, From::Nothing},
+        {"CMYK profile on RGB", {rgb, {cmyk}, {}, "", {}}, From::Nothing},
+        {"device link", {rgb, {Profile("link", "RGB ")}, {}, "", {}}, From::Nothing},
+        {"abstract", {rgb, {Profile("abst", "RGB ", "Lab ")}, {}, "", {}}, From::Nothing},
+        {"RGB connection space", {rgb, {Profile("mntr", "RGB ", "RGB ")}, {}, "", {}}, From::Nothing},
+        {"CMYK profile on CMYK", {PixelModel::Cmyk, {cmyk}, {}, "", {}}, From::EmbeddedProfile, true},
+        {"RGB profile on CMYK", {PixelModel::Cmyk, {display}, {}, "", {}}, From::Nothing},
+        {"CMYK without profile, R03", {PixelModel::Cmyk, {}, 0xFFFFu, "R03", {}}, From::Nothing},
+        {"grey pixels", {PixelModel::Grey, {Profile("mntr", "GRAY")}, {}, "", {}}, From::Nothing},
+    };
+    for (const SourceCase& c : cases) {
+        const SourceColour s = ChooseSource(c.facts);
+        EXPECT_EQ(s.from, c.from) << c.what;
+        EXPECT_EQ(s.cmyk, c.cmyk) << c.what;
+        EXPECT_EQ(s.profile.empty(), c.from == From::Nothing) << c.what;
+    }
+}
+
+TEST(ReadProfileHeader, RefusesWhatCannotBeTrustedAndEndsWhereTheProfileSaysItEnds) {
+    Bytes good = Profile("mntr", "RGB ");
+    good.resize(200, 0xAB);  // what follows the declared 132 bytes is not the profile's
+    ASSERT_TRUE(ReadProfileHeader(good));
+    EXPECT_EQ(ReadProfileHeader(good)->size, 132u);
+    EXPECT_EQ(ChooseTarget(good).size(), 132u);
+
+    const auto with = [&](std::size_t at, std::uint32_t v, std::size_t size = 200) {
+        Bytes p = good;
+        p.resize(size);
+        Put32(p, at, v);
+        return p;
+    };
+    const struct {
+        const char* what;
+        Bytes bytes;
+    } bad[] = {
+        {"shorter than a header", Bytes(good.begin(), good.begin() + 131)},
+        {"declares more than there is", with(0, 201)},
+        {"declares less than a header", with(0, 100)},
+        {"tag table longer than the profile", with(128, 1)},
+        {"tag past the end", [&] { Bytes p = with(0, 144); Put32(p, 128, 1); Put32(p, 136, 140); Put32(p, 140, 8); return p; }()},
+        {"tag inside the header", [&] { Bytes p = with(0, 144); Put32(p, 128, 1); Put32(p, 136, 64); Put32(p, 140, 8); return p; }()},
+        {"named colours", Profile("nmcl", "RGB ")},
+    };
+    for (const auto& b : bad) EXPECT_FALSE(ReadProfileHeader(b.bytes)) << b.what;
+    // An unusable display profile means sRGB.
+    EXPECT_EQ(ChooseTarget(bad[1].bytes).size(), SrgbProfile().size());
+    EXPECT_EQ(ChooseTarget({}).data(), SrgbProfile().data());
+}
+
+TEST(BuiltProfiles, CarryThePublishedColorantsAdaptedToD50) {
+    // Bradford-adapted colorants as published for sRGB (the ICC's own sRGB
+    // profile) and for Adobe RGB (1998).
+    const struct {
+        const Bytes& profile;
+        double colorants[3][3];
+    } cases[] = {
+        {SrgbProfile(), {{0.4361, 0.2225, 0.0139}, {0.3851, 0.7169, 0.0971}, {0.1431, 0.0606, 0.7141}}},
+        {AdobeRgbProfile(), {{0.6097, 0.3111, 0.0195}, {0.2053, 0.6257, 0.0609}, {0.1492, 0.0632, 0.7446}}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(ReadProfileHeader(c.profile));
+        EXPECT_EQ(ReadProfileHeader(c.profile)->size, c.profile.size());
+        const char* tags[] = {"rXYZ", "gXYZ", "bXYZ"};
+        for (int i = 0; i < 3; ++i) {
+            const std::vector<double> xyz = XyzTag(c.profile, tags[i]);
+            ASSERT_EQ(xyz.size(), 3u) << tags[i];
+            for (int k = 0; k < 3; ++k) EXPECT_NEAR(xyz[k], c.colorants[i][k], 0.0006) << tags[i] << k;
+        }
+    }
+    EXPECT_TRUE(DescribesSrgb(SrgbProfile()));
+    EXPECT_FALSE(DescribesSrgb(AdobeRgbProfile()));
+}
+
+// A JPEG start holding these segments: marker, then body.
+Bytes Jpeg(const std::vector<std::pair<std::uint8_t, std::string>>& segments) {
+    Bytes j = {0xFF, 0xD8};
+    for (const auto& [marker, body] : segments) {
+        j.insert(j.end(), {0xFF, marker, static_cast<std::uint8_t>((body.size() + 2) >> 8),
+                           static_cast<std::uint8_t>(body.size() + 2)});
+        j.insert(j.end(), body.begin(), body.end());
+    }
+    return j;
+}
+std::pair<std::uint8_t, std::string> Chunk(char number, char count, const std::string& data) {
+    return {0xE2, std::string("ICC_PROFILE\0", 12) + number + count + data};
+}
+
+TEST(JpegIccProfile, PutsTheChunksTogetherInTheirOrderOrGivesNothing) {
+    const struct {
+        const char* what;
+        Bytes file;
+        std::string profile;
+    } cases[] = {
+        {"one chunk", Jpeg({Chunk(1, 1, "abc")}), "abc"},
+        {"two in order", Jpeg({Chunk(1, 2, "ab"), {0xE1, "x"}, Chunk(2, 2, "cd")}), "abcd"},
+        {"two reversed", Jpeg({Chunk(2, 2, "cd"), Chunk(1, 2, "ab")}), "abcd"},
+        {"one missing", Jpeg({Chunk(1, 3, "ab"), Chunk(3, 3, "ef")}), ""},
+        {"one doubled", Jpeg({Chunk(1, 2, "ab"), Chunk(1, 2, "ab"), Chunk(2, 2, "cd")}), ""},
+        {"counts disagree", Jpeg({Chunk(1, 2, "ab"), Chunk(2, 3, "cd")}), ""},
+        {"number zero", Jpeg({Chunk(0, 1, "ab")}), ""},
+        {"after the scan starts", Jpeg({{0xDA, "scan"}, Chunk(1, 1, "abc")}), ""},
+        {"other APP2", Jpeg({{0xE2, "MPF\0rest"}}), ""},
+        {"not a JPEG", Bytes{0x89, 'P', 'N', 'G'}, ""},
+    };
+    for (const auto& c : cases) {
+        const Bytes profile = JpegIccProfile(MemorySource(c.file));
+        EXPECT_EQ(std::string(profile.begin(), profile.end()), c.profile) << c.what;
+    }
+}
+
+// EXIF with ColorSpace 0xFFFF and an interoperability directory holding `index`.
+std::string Exif(bool little, const std::string& index) {
+    std::string t = little ? std::string("II*\0", 4) : std::string("MM\0*", 4);
+    const auto u16 = [&](unsigned v) { t += little ? std::string{char(v), char(v >> 8)} : std::string{char(v >> 8), char(v)}; };
+    const auto u32 = [&](std::uint32_t v) { little ? (u16(v & 0xFFFF), u16(v >> 16)) : (u16(v >> 16), u16(v & 0xFFFF)); };
+    u32(8);
+    u16(1), u16(0x8769), u16(4), u32(1), u32(26), u32(0);                                      // IFD0 at 8
+    u16(2), u16(0xA001), u16(3), u32(1), u16(0xFFFF), u16(0), u16(0xA005), u16(4), u32(1), u32(56), u32(0);  // at 26
+    u16(1), u16(1), u16(2), u32(4);                                                            // at 56
+    t += index;
+    t.resize(t.size() + 4 - index.size(), '\0');
+    u32(0);
+    return std::string("Exif\0\0", 6) + t;
+}
+
+TEST(ReadExifColour, ReadsTheColourSpaceAndTheInteroperabilityIndexInEitherByteOrder) {
+    for (const bool little : {true, false}) {
+        const ExifColour e = ReadExifColour(MemorySource(Jpeg({{0xE1, Exif(little, "R03")}})));
+        EXPECT_EQ(e.colourSpace, 0xFFFFu) << little;
+        EXPECT_EQ(e.interopIndex, "R03") << little;
+    }
+    std::string cut = Exif(true, "R03");
+    cut.resize(6 + 40);  // the interoperability directory is gone
+    const ExifColour e = ReadExifColour(MemorySource(Jpeg({{0xE1, cut}})));
+    EXPECT_EQ(e.colourSpace, 0xFFFFu);
+    EXPECT_EQ(e.interopIndex, "");
+    EXPECT_FALSE(ReadExifColour(MemorySource(Jpeg({{0xE1, "Exif\0\0II"}}))).colourSpace);
+}
+
+TEST(ColourGrid, AnUnchangingConversionGivesBackEveryPixelAndKeepsTheFourthByte) {
+    ColourGrid grid(3);
+    const Bytes inputs = grid.Inputs();
+    ASSERT_EQ(inputs.size(), 33u * 33 * 33 * 4);
+    ASSERT_TRUE(grid.SetOutputs(inputs));
+    EXPECT_FALSE(grid.SetOutputs(Bytes(8)));
+    Bytes pixels;
+    for (int v = 0; v < 256; ++v)
+        for (const Bytes& p : {Bytes{Bytes::value_type(v), 0, 255, 7}, Bytes{200, Bytes::value_type(v), 31, 0},
+                               Bytes{Bytes::value_type(v), Bytes::value_type(255 - v), Bytes::value_type(v / 2), 128}})
+            pixels.insert(pixels.end(), p.begin(), p.end());
+    Bytes converted = pixels;
+    grid.Apply(converted.data(), static_cast<std::uint32_t>(pixels.size() / 4), 1, pixels.size());
+    EXPECT_EQ(converted, pixels);
+}
+
+TEST(ColourGrid, CmykPixelsBecomeTheConvertedColoursAtTheNodesAndOpaque) {
+    ColourGrid grid(4);
+    const Bytes inputs = grid.Inputs();
+    Bytes outputs(inputs.size());
+    for (std::size_t i = 0; i < inputs.size(); i += 4)  // black ink alone darkens: grey 255 - K
+        outputs[i] = outputs[i + 1] = outputs[i + 2] = static_cast<std::uint8_t>(255 - inputs[i + 3]);
+    ASSERT_TRUE(grid.SetOutputs(outputs));
+    Bytes pixels = {0, 0, 0, 0, 255, 255, 255, 0, 0, 0, 0, 255, 16, 48, 240, 128};
+    grid.Apply(pixels.data(), 4, 1, 16);
+    EXPECT_EQ(pixels, (Bytes{255, 255, 255, 255, 255, 255, 255, 255, 0, 0, 0, 255, 127, 127, 127, 255}));
+}
+
+}  // namespace
+}  // namespace lumora
