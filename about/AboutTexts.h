@@ -22,7 +22,6 @@ struct AboutTexts {
     std::wstring title;
     std::wstring companyName;
     std::wstring legalCopyright;
-    std::wstring disclaimer;
 };
 
 inline constexpr std::wstring_view kAboutCaptionSuffix = L"のﾊﾞｰｼﾞｮﾝ情報";

@@ -56,6 +56,7 @@ void SFrm_About::CreateControls() {
     cmdOK_ = CreateChild(L"BUTTON", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON | BS_NOTIFY, kCmdOK);
     picIcon_ = CreateChild(L"STATIC", L"", SS_ICON, kPicIcon);
     cmdSysInfo_ = CreateChild(L"BUTTON", L"ｼｽﾃﾑ情報(&S)...", WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, kCmdSysInfo);
+    // Empty from the start: the disclaimer shows nothing.
     lblDisclaimer_ = CreateChild(L"STATIC", L"", SS_LEFT | SS_NOPREFIX, kLblDisclaimer);
     lblTitle_ = CreateChild(L"STATIC", L"ｱﾌﾟﾘｹｰｼｮﾝ ﾀｲﾄﾙ", SS_LEFT | SS_NOPREFIX, kLblTitle);
     lblVersion_ = CreateChild(L"STATIC", L"ﾊﾞｰｼﾞｮﾝ", SS_LEFT | SS_NOPREFIX, kLblVersion);
@@ -86,7 +87,6 @@ void SFrm_About::Form_Load() {
     ::SetWindowTextW(lblTitle_, texts.title.c_str());
     ::SetWindowTextW(lblCompanyName_, texts.companyName.c_str());
     ::SetWindowTextW(lblLegalCopyright_, texts.legalCopyright.c_str());
-    ::SetWindowTextW(lblDisclaimer_, texts.disclaimer.c_str());
 }
 
 void SFrm_About::cmdOK_Click() { EndModal(); }

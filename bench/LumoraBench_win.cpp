@@ -15,7 +15,7 @@
 #include "picture/PictureHelperMain_win.h"
 #include "saver/Fitting.h"
 #include "saver/PictureHelper_win.h"
-#include "tests/e2e/Driver_win.h"
+#include "tools/driver/Driver_win.h"
 
 #include <psapi.h>
 #include <wincodec.h>

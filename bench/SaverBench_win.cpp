@@ -1,11 +1,11 @@
 // The running slideshow as a user meets it: how soon a tick's picture is on
 // screen, and how soon a key ends the show while a large picture is being
-// prepared. Drives the real Lumora.scr with the test driver's helpers; run
+// prepared. Drives the real Lumora.scr with the driver's helpers; run
 // inside a Wine virtual desktop (tools/bench.sh).
 #include "bench/SaverBench_win.h"
 
 #include "common/UniqueHandle_win.h"
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <psapi.h>
 

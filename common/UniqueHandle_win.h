@@ -51,7 +51,6 @@ inline void DeleteGdiObject(HGDIOBJ h) noexcept { ::DeleteObject(h); }
 inline void DeleteMemoryDc(HDC h) noexcept { ::DeleteDC(h); }
 inline void DestroyIconHandle(HICON h) noexcept { ::DestroyIcon(h); }
 inline void DestroyMenuHandle(HMENU h) noexcept { ::DestroyMenu(h); }
-inline void DestroyWindowHandle(HWND h) noexcept { ::DestroyWindow(h); }
 inline void FreeLibraryHandle(HMODULE h) noexcept { ::FreeLibrary(h); }
 inline void UnmapView(void* view) noexcept { ::UnmapViewOfFile(view); }
 
@@ -63,11 +62,9 @@ using UniqueKey = UniqueHandle<HKEY, CloseKey>;
 using UniqueBitmap = UniqueHandle<HBITMAP, DeleteGdiObject>;
 using UniqueFont = UniqueHandle<HFONT, DeleteGdiObject>;
 using UniqueBrush = UniqueHandle<HBRUSH, DeleteGdiObject>;
-using UniquePen = UniqueHandle<HPEN, DeleteGdiObject>;
 using UniqueMemoryDc = UniqueHandle<HDC, DeleteMemoryDc>;
 using UniqueIcon = UniqueHandle<HICON, DestroyIconHandle>;
 using UniqueMenu = UniqueHandle<HMENU, DestroyMenuHandle>;
-using UniqueWindow = UniqueHandle<HWND, DestroyWindowHandle>;
 using UniqueModule = UniqueHandle<HMODULE, FreeLibraryHandle>;
 using UniqueView = UniqueHandle<void*, UnmapView>;  // MapViewOfFile
 

@@ -1,4 +1,6 @@
 #pragma once
+#include "saver/PixelRect.h"
+
 #include <optional>
 
 namespace lumora {
@@ -23,19 +25,9 @@ struct Placement {
 std::optional<Placement> FitPicture(float scaleWidth, float scaleHeight, float naturalWidth,
                                     float naturalHeight);
 
-// A placement turned into whole device pixels: [left, right) x [top, bottom).
-struct PixelRect {
-    long left = 0;
-    long top = 0;
-    long right = 0;
-    long bottom = 0;
-    long width() const { return right - left; }
-    long height() const { return bottom - top; }
-};
-
-// Each edge is rounded to the nearest pixel, so a natural-size picture keeps
-// its exact size wherever its centre falls; a picture that rounds away to
-// nothing still gets one pixel.
+// A placement turned into whole device pixels. Each edge is rounded to the
+// nearest pixel, so a natural-size picture keeps its exact size wherever its
+// centre falls; a picture that rounds away to nothing still gets one pixel.
 PixelRect ToPixelRect(const Placement& placement);
 
 }  // namespace lumora

@@ -22,7 +22,7 @@ constexpr UINT kPictureReady = WM_APP + 1;
 
 void MakeTopmost(HWND hwnd) { ::SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE); }
 
-ScreenRect MainScreen() { return {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)}; }
+PixelRect MainScreen() { return {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)}; }
 
 }  // namespace
 
@@ -56,7 +56,7 @@ void Form1::Show() {
 }
 
 void Form1::Form_Load() {
-    const ScreenRect screen = MainScreen();
+    const PixelRect screen = MainScreen();
     ::SetWindowPos(hwnd(), nullptr, 0, 0, screen.right, screen.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     // Black comes from the class brush and from Paint.
     // Marks the saver active for this session only: not written, not broadcast.
@@ -100,7 +100,7 @@ void Form1::Form_Unload() {
 }
 
 void Form1::FollowDisplay() {
-    const ScreenRect screen = MainScreen();
+    const PixelRect screen = MainScreen();
     ::SetWindowPos(hwnd(), nullptr, 0, 0, screen.right, screen.bottom, SWP_NOZORDER | SWP_NOACTIVATE);
     covers_.clear();
     covers_ = CoverOtherMonitors(screen, hwnd());

@@ -15,7 +15,7 @@ BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM lp) {
     info.cbSize = sizeof(info);
     if (::GetMonitorInfoW(monitor, &info)) {
         const RECT& r = info.rcMonitor;
-        reinterpret_cast<std::vector<ScreenRect>*>(lp)->push_back({r.left, r.top, r.right, r.bottom});
+        reinterpret_cast<std::vector<PixelRect>*>(lp)->push_back({r.left, r.top, r.right, r.bottom});
     }
     return TRUE;
 }
@@ -26,7 +26,7 @@ MonitorCover::~MonitorCover() {
     if (hwnd()) ::DestroyWindow(hwnd());
 }
 
-bool MonitorCover::Create(const ScreenRect& rect, HWND slideshow) {
+bool MonitorCover::Create(const PixelRect& rect, HWND slideshow) {
     slideshow_ = slideshow;
     WNDCLASSEXW wc{};
     wc.hInstance = ::GetModuleHandleW(nullptr);
@@ -74,11 +74,11 @@ LRESULT MonitorCover::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     return Window::HandleMessage(msg, wp, lp);
 }
 
-std::vector<std::unique_ptr<MonitorCover>> CoverOtherMonitors(const ScreenRect& main, HWND slideshow) {
-    std::vector<ScreenRect> monitors;
+std::vector<std::unique_ptr<MonitorCover>> CoverOtherMonitors(const PixelRect& main, HWND slideshow) {
+    std::vector<PixelRect> monitors;
     ::EnumDisplayMonitors(nullptr, nullptr, &AddMonitor, reinterpret_cast<LPARAM>(&monitors));
     std::vector<std::unique_ptr<MonitorCover>> covers;
-    for (const ScreenRect& rect : MonitorsToCover(monitors, main)) {
+    for (const PixelRect& rect : MonitorsToCover(monitors, main)) {
         auto cover = std::make_unique<MonitorCover>();
         if (cover->Create(rect, slideshow)) covers.push_back(std::move(cover));
     }

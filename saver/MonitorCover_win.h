@@ -15,7 +15,7 @@ public:
     ~MonitorCover() override;
 
     // Creates the cover hidden over `rect` (screen coordinates); input goes to `slideshow`.
-    bool Create(const ScreenRect& rect, HWND slideshow);
+    bool Create(const PixelRect& rect, HWND slideshow);
     void Show();
     void MakeTopmost();
 
@@ -27,6 +27,6 @@ private:
 };
 
 // Every monitor but the main one (`main`, screen coordinates), each with a cover.
-std::vector<std::unique_ptr<MonitorCover>> CoverOtherMonitors(const ScreenRect& main, HWND slideshow);
+std::vector<std::unique_ptr<MonitorCover>> CoverOtherMonitors(const PixelRect& main, HWND slideshow);
 
 }  // namespace lumora

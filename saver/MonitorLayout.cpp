@@ -4,9 +4,9 @@
 
 namespace lumora {
 
-std::vector<ScreenRect> MonitorsToCover(const std::vector<ScreenRect>& monitors, const ScreenRect& main) {
-    std::vector<ScreenRect> cover;
-    for (const ScreenRect& m : monitors) {
+std::vector<PixelRect> MonitorsToCover(const std::vector<PixelRect>& monitors, const PixelRect& main) {
+    std::vector<PixelRect> cover;
+    for (const PixelRect& m : monitors) {
         if (m.Empty() || m.Overlaps(main)) continue;
         if (std::find(cover.begin(), cover.end(), m) != cover.end()) continue;
         cover.push_back(m);

@@ -2,7 +2,7 @@
 // The slideshow's state and decisions, apart from any window: which picture
 // each step asks for, which prepared picture may be shown, and when a pointer
 // movement ends the show. Form1 only translates messages into these calls.
-#include "saver/MovementTest.h"
+#include "saver/MovementEndsShow.h"
 #include "saver/PictureCycle.h"
 
 #include <cstdint>

@@ -26,13 +26,10 @@ cmake --build --preset windows-x64 >/dev/null
 work="$root/build/bench"
 pics="$work/pictures"
 mkdir -p "$pics"
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/.lumora-ready" ]; then
-  wineboot -i >/dev/null 2>&1; wineserver -w
-  # Without a window manager, destroying a full-screen window stalls 2 s.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-  wineserver -w; touch "$WINEPREFIX/.lumora-ready"
-fi
+# The session's prefix and, for the running slideshow, its display.
+session() { tools/wine-session.sh "$1" "$work" "${@:2}"; }
+trap 'session stop' EXIT
+session prefix
 
 # Photo-like content: plasma with fine noise, enlarged by libvips, which
 # streams (ImageMagick's default limits stop short of 100 MP).
@@ -72,7 +69,7 @@ for f in "${files[@]}"; do winfiles+=("Z:${pics//\//\\}\\$f"); done
 
 echo
 echo "== Lumora's preparation of a picture vs bare WIC decode-and-scale (Wine $(wine --version))"
-wine build/windows-x64/bench/LumoraBench.exe 1920 1080 "${winfiles[@]}" | tr -d '\r' | tee "$work/lumora.txt"
+session exec wine build/windows-x64/bench/LumoraBench.exe 1920 1080 "${winfiles[@]}" | tr -d '\r' | tee "$work/lumora.txt"
 
 echo
 echo "== vipsthumbnail ($(vips --version)) on the same files, best of 3"
@@ -106,21 +103,16 @@ awk '
 
 echo
 echo "== a photo's own colours: the 24 MP JPEG with a wide-gamut profile and without"
-wine build/windows-x64/bench/LumoraBench.exe --colour 1920 1080 "${winfiles[1]}" "${winfiles[6]}" | tr -d '\r'
+session exec wine build/windows-x64/bench/LumoraBench.exe --colour 1920 1080 "${winfiles[1]}" "${winfiles[6]}" | tr -d '\r'
 
 echo
 echo "== the running slideshow (a virtual desktop in Xvfb)"
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-exec 3>&-
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+session start 1920x1080 >/dev/null
 mkdir -p "$work/saver"
-DISPLAY=":$(cat "$work/display")" wine explorer /desktop=bench,1920x1080 build/windows-x64/bench/LumoraBench.exe \
+session exec wine explorer /desktop=bench,1920x1080 build/windows-x64/bench/LumoraBench.exe \
   --saver "Z:${root//\//\\}\\build\\windows-x64\\Lumora.scr" "Z:${work//\//\\}\\saver" \
   "${winfiles[1]}" "${winfiles[2]}" </dev/null | tr -d '\r'
-wineserver -k 2>/dev/null || true
-kill "$xvfb" 2>/dev/null || true
+session stop
 
 echo
 echo "== the hostile corpus through the slideshow, each file after a marker picture (the Hostile end-to-end run)"
@@ -130,12 +122,11 @@ if [ -z "$(ls -A "$corpus" 2>/dev/null)" ]; then
     { echo "the corpus could not be gathered (see $work/hostile-corpus.log)"; corpus=; }
 fi
 if [ -n "$corpus" ]; then
-  state="$work/e2e"
-  tests/e2e/wine-session.sh start "$state" >/dev/null
+  session start >/dev/null
   LUMORA_SCR_UNIX="$root/build/windows-x64/Lumora.scr" LUMORA_HOSTILE_CORPUS="$corpus" \
-    tests/e2e/wine-session.sh run "$state" 1024x768 build/windows-x64/tests/e2e/LumoraDriver.exe \
+    session run 1024x768 build/windows-x64/tests/e2e/LumoraDriver.exe \
     --gtest_filter='Hostile.CorpusCycles*' 2>&1 | tr -d '\r' | grep -E '^\[ FIGURES|^hostile corpus:|^  ' || true
-  tests/e2e/wine-session.sh stop "$state"
+  session stop
 fi
 
 if [ -n "$idle" ]; then
@@ -146,12 +137,8 @@ if [ -n "$idle" ]; then
   cp build/windows-x64/Lumora.scr "$saver/"
   # One small picture and 49 missing ones: what is left is the idle cost.
   cp "$pics/photo-1mp.jpg" "$saver/KORVA001.DAT"
-  exec 3>"$work/display"
-  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb=$!
-  exec 3>&-
-  sleep 1
-  DISPLAY=":$(cat "$work/display")" wine "Z:${saver//\//\\}\\Lumora.scr" /s </dev/null >/dev/null 2>&1 &
+  session start 1920x1080 >/dev/null
+  session exec wine "Z:${saver//\//\\}\\Lumora.scr" /s </dev/null >/dev/null 2>&1 &
   sleep 5
   # The saver and its picture helper together.
   ticks() { for pid in $(pgrep -f 'idle.Lumora\.scr'); do cat "/proc/$pid/stat"; done | awk '{n += $14 + $15} END {print n}'; }
@@ -160,6 +147,4 @@ if [ -n "$idle" ]; then
   after=$(ticks)
   hz=$(getconf CLK_TCK)
   awk -v a="$before" -v b="$after" -v hz="$hz" 'BEGIN{printf "CPU over 60 s: %.2f s (6 ticks included, one 1 MP picture)\n", (b - a) / hz}'
-  wineserver -k || true
-  kill "$xvfb" 2>/dev/null || true
 fi

@@ -21,38 +21,18 @@ mkdir -p "$demo/saver" "$demo/screenshots"
 cp build/windows-x64/Lumora.scr "$demo/saver/"
 tools/make-demo-pictures.sh "$demo/saver"
 
-export WINEPREFIX="$demo/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 size=1280x720
 headless=${LUMORA_DEMO_HEADLESS:-}
 [ -n "${DISPLAY:-}" ] || headless=1
 
-xvfb_pid=
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
-
-if [ -n "$headless" ]; then
-  exec 3>"$demo/display"
-  Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  exec 3>&-
-  for _ in $(seq 100); do [ -s "$demo/display" ] && break; sleep 0.1; done
-  export DISPLAY=":$(cat "$demo/display")"
-fi
-
-if [ ! -f "$WINEPREFIX/.lumora-ready" ]; then
-  echo "preparing a Wine prefix in $WINEPREFIX"
-  wineboot -i >/dev/null 2>&1; wineserver -w
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-  wineserver -w
-  touch "$WINEPREFIX/.lumora-ready"
-fi
+# The prefix in build/demo/prefix; headless, an Xvfb screen of the desktop's size.
+session() { tools/wine-session.sh "$1" "$demo" "${@:2}"; }
+trap 'session stop' EXIT
+if [ -n "$headless" ]; then session start "$size"; else session prefix; fi
 
 scr="Z:${demo//\//\\}\\saver\\Lumora.scr"
 echo "starting the slideshow on $size (one picture every 10 s)"
-wine explorer /desktop=shell,$size "$scr" /s </dev/null >/dev/null 2>&1 &
+session exec wine explorer /desktop=shell,$size "$scr" /s </dev/null >/dev/null 2>&1 &
 saver=$!
 
 if [ -z "$headless" ]; then
@@ -63,13 +43,13 @@ fi
 pictures=${LUMORA_DEMO_PICTURES:-6}
 sleep 3
 for i in $(seq 1 "$pictures"); do
-  import -window root "$demo/screenshots/$(printf 'picture-%02d.png' "$i")"
+  session exec import -window root "$demo/screenshots/$(printf 'picture-%02d.png' "$i")"
   echo "screenshot $i"
   [ "$i" -lt "$pictures" ] && sleep 10
 done
 # A key press ends the slideshow (the Wine desktop closes with it; the
 # end-to-end tests check that the taskbar comes back).
-xdotool key space
+session exec xdotool key space
 for _ in $(seq 50); do pgrep -f 'saver.Lumora\.scr' >/dev/null || break; sleep 0.1; done
 if pgrep -f 'saver.Lumora\.scr' >/dev/null; then
   echo "the slideshow did not end on a key press" >&2

@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
 # Fuzzes the portable core with libFuzzer (clang, address and undefined
-# behaviour sanitizers): the switch parser, the registry value decoding, the
-# copyright text, the fitting, the movement test, the JPEG EXIF reader, the
-# picture header reader and the colour profile checks.
+# behaviour sanitizers): every target fuzz_<name> that tests/fuzz/CMakeLists.txt
+# lists.
 #
 #   tools/fuzz.sh --short           about 30 s per target: the test command's run
 #   tools/fuzz.sh [SECONDS]         a longer run, 600 s per target by default
-#   tools/fuzz.sh --only NAME ...   one target (switch, registry_value, copyright,
-#                                   fitting, movement, exif_orientation,
-#                                   picture_header, colour_profile)
+#   tools/fuzz.sh --only NAME ...   one target, fuzz_NAME
 #
 # Each target starts from its seeds in tests/fuzz/corpus/<name>/ and keeps
 # what it finds in build/fuzz/corpus/<name>/, so longer runs build on earlier
@@ -20,7 +17,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=600
-targets=(switch registry_value copyright fitting movement exif_orientation picture_header colour_profile)
+targets=()
 while [ $# -gt 0 ]; do
   case "$1" in
   --short) seconds=30 ;;
@@ -37,6 +34,9 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz >/dev/null
 
 build="$root/build/fuzz"
+# Every target the build defines, each with its seed check fuzz.<name>.seeds.
+[ ${#targets[@]} -gt 0 ] || mapfile -t targets < <(ctest --test-dir "$build" -N | sed -n 's/.*: fuzz\.\(.*\)\.seeds$/\1/p')
+[ ${#targets[@]} -gt 0 ] || { echo "no fuzz targets in $build" >&2; exit 2; }
 failed=0
 printf '%-15s %6s %10s %8s %6s %8s %s\n' target seconds runs execs/s cov features result
 for name in "${targets[@]}"; do

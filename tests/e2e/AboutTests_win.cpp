@@ -1,7 +1,7 @@
-// The About box: its texts against the executable's own version record, its
+// The About box: its texts as the executable's version record holds them, its
 // keys, and the system-information button against registry values set here.
 #include "resource.h"
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 
@@ -11,22 +11,10 @@
 namespace lumora::e2e {
 namespace {
 
-void SaveWindowShot(HWND hwnd, const wchar_t* name) {
-    ::Sleep(300);
-    EXPECT_TRUE(CaptureWindow(hwnd).Save(OutDir() + L"\\" + name));
-}
-
 TEST(AboutBox, ShowsTheVersionRecordOfTheExecutable) {
-    // Company and copyright as the executable's version record holds them.
-    VersionRecord record(ScrPath());
-    ASSERT_TRUE(record.ok());
-    const std::wstring company = record.String(L"CompanyName").value_or(L"");
-    const std::wstring copyright = record.String(L"LegalCopyright").value_or(L"");
-    ASSERT_FALSE(company.empty());
-    ASSERT_FALSE(copyright.empty());
-    // With no double blank the copyright line is shown as recorded.
-    ASSERT_EQ(copyright.find(L"  "), std::wstring::npos);
-
+    // Company and copyright as resources/Lumora.rc records them; with no double
+    // blank the copyright line is shown as recorded.
+    const std::wstring company = L"Lumora Project", copyright = L"Copyright (C) 2026 Lumora Project";
     TestFolder folder(L"about-texts");
     AboutSession s = StartAbout(folder);
     ASSERT_NE(s.about, nullptr);
@@ -46,8 +34,9 @@ TEST(AboutBox, ShowsTheVersionRecordOfTheExecutable) {
         EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
         EXPECT_TRUE(::GetWindowLongPtrW(s.about, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
         if (round == 0) {
-            ::Sleep(300);
+            ASSERT_TRUE(WaitUntil([&] { return TextsDrawn(s.about); }, 3000, 100));
             EXPECT_FALSE(TitleBarHasRed(s.about)) << "the caption shows an icon";
+            EXPECT_TRUE(CaptureWindow(s.about).Save(OutDir() + L"\\about.png"));
         }
         EXPECT_EQ(::GetWindow(s.about, GW_OWNER), s.settings.window);
         EXPECT_FALSE(::IsWindowEnabled(s.settings.window));
@@ -63,7 +52,6 @@ TEST(AboutBox, ShowsTheVersionRecordOfTheExecutable) {
         ASSERT_TRUE(::GetGUIThreadInfo(::GetWindowThreadProcessId(s.about, nullptr), &gui));
         EXPECT_EQ(gui.hwndFocus, ChildWithText(s.about, L"OK"));
 
-        if (round == 0) SaveWindowShot(s.about, L"about.png");
         HWND closed = s.about;
         ::PostMessageW(s.about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(closed); }, 3000));
@@ -93,13 +81,17 @@ TEST(AboutBox, LabelsSitWhereTheTwipsSay) {
     const RECT sysInfo = placeOf(ChildWithText(s.about, kSysInfoButton));
     EXPECT_EQ(sysInfo.top, TwipsToPixels(2400));
 
-    // The etched separator: grey 128,128,128 at 1830 twips across the box.
-    ::Sleep(300);
-    const Image shot = CaptureScreen();
+    // The etched separator: grey 128,128,128 at 1830 twips across the box,
+    // white at 1800.
+    Image shot;
     const int y = origin.top + TwipsToPixels(1830);
-    for (int x : {TwipsToPixels(200), TwipsToPixels(3000), TwipsToPixels(5900)})
-        EXPECT_TRUE(NearColour(shot.At(origin.left + x, y), 0x808080, 2)) << std::hex << shot.At(origin.left + x, y);
-    EXPECT_TRUE(NearColour(shot.At(origin.left + TwipsToPixels(3000), origin.top + TwipsToPixels(1800)), 0xFFFFFF, 2));
+    const auto drawn = [&] {
+        for (int x : {TwipsToPixels(200), TwipsToPixels(3000), TwipsToPixels(5900)})
+            if (!NearColour(shot.At(origin.left + x, y), 0x808080, 2)) return false;
+        return NearColour(shot.At(origin.left + TwipsToPixels(3000), origin.top + TwipsToPixels(1800)), 0xFFFFFF, 2);
+    };
+    EXPECT_TRUE(WaitUntil([&] { return shot = CaptureScreen(), drawn(); }, 3000, 100))
+        << "grey at the middle: " << std::hex << shot.At(origin.left + TwipsToPixels(3000), y);
 }
 
 // The picture is the icon's own image of the size its 480 twips give at the
@@ -180,7 +172,7 @@ TEST(AboutBox, EnterOrEscapeClosesTheBoxAndTheSettingsDialogStays) {
         Activate(s.about);
         PressKey(key);
         EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(s.about) && ::IsWindowEnabled(s.settings.window); }, 3000));
-        ::Sleep(300);
+        EXPECT_TRUE(KeysHandled(s.settings.window)) << "the key did more than close the box";
         EXPECT_TRUE(s.settings.process.Running());
         EXPECT_EQ(TopWindowsOf(s.settings.process.pid()), std::vector<HWND>{s.settings.window});
     }
@@ -268,8 +260,9 @@ TEST_F(AboutSysInfo, RegistryValuesChooseTheToolOrTheMessage) {
         }
         if (c.starts) {
             ExpectStarted(s, folder.file(c.starts));
-            ::Sleep(500);
-            EXPECT_EQ(FindMessageBox(s.settings.process.pid()), nullptr);
+            // The button's handler is done, or in the message box it made.
+            EXPECT_TRUE(SendWithin(s.about, WM_NULL));
+            EXPECT_EQ(FindMessageBox(s.settings.process.pid(), false), nullptr);
         } else {
             ExpectMessage(s);
         }
@@ -324,9 +317,10 @@ TEST_F(AboutSysInfo, PathWithBlanksStartsThatFileNotAProgramEarlierOnThePath) {
     AboutSession s = StartAbout(folder);
     ASSERT_NE(s.about, nullptr);
     ExpectStarted(s, tool);
-    ::Sleep(1000);
-    EXPECT_FALSE(MarkerRecord(decoy).has_value()) << "the decoy ran";
-    EXPECT_EQ(FindMessageBox(s.settings.process.pid()), nullptr);
+    // The button's handler is done: a decoy it started runs or has left its record.
+    EXPECT_TRUE(SendWithin(s.about, WM_NULL));
+    EXPECT_FALSE(ProcessRuns(L"Program.exe") || MarkerRecord(decoy).has_value()) << "the decoy ran";
+    EXPECT_EQ(FindMessageBox(s.settings.process.pid(), false), nullptr);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Entry of the test driver: -municode rules out gtest_main, and the result
 // goes to a file because the virtual desktop does not pass exit codes on.
-#include "tests/e2e/Driver_win.h"
+#include "tools/driver/Driver_win.h"
 
 #include <gtest/gtest.h>
 

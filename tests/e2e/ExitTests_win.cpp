@@ -1,6 +1,6 @@
 // However the slideshow ends, the desktop is whole afterwards: the process is
 // gone, the taskbar is back and no window of it is left, a fault included.
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 
@@ -30,8 +30,10 @@ struct WayOut {
 
 TEST(Exit, EveryWayOutLeavesTheDesktopWhole) {
     TestFolder folder(L"exit-ways");
+    // Picture 2 in a colour of its own, so that the tick's picture change can be seen.
     for (int n = 1; n <= 3; ++n)
-        ASSERT_TRUE(WritePicture(folder.file(PictureName(n)), PictureFormat::Png, 320, 240, 0x3080C0));
+        ASSERT_TRUE(
+            WritePicture(folder.file(PictureName(n)), PictureFormat::Png, 320, 240, n == 2 ? 0xC08030 : 0x3080C0));
     const WayOut ways[] = {
         {"key", 0, [](const Process&, HWND) { PressKey('K'); }},
         {"click", 0, [](const Process&, HWND form) { ::PostMessageW(form, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(50, 50)); }},
@@ -61,13 +63,12 @@ TEST(Exit, EveryWayOutLeavesTheDesktopWhole) {
         Slideshow s = StartSlideshow(folder);
         const Process& p = s.process;
         HWND form = s.form;
-        ASSERT_NE(form, nullptr);
+        ASSERT_TRUE(s.InFront());
         const Process helper = HelperOf(s);
         ASSERT_TRUE(helper.started());
-        ASSERT_TRUE(WaitUntil([] { return !TaskbarVisible(); }, 2000));
-        ::SetForegroundWindow(form);
-        ::Sleep(150);  // the movement reported as the window appeared has come
-        Tick(form);    // arms the first-move capture again
+        // Arms the first-move capture again, once its picture is on screen.
+        Tick(form);
+        ASSERT_TRUE(WaitForCentre(0xC08030));
         if (const auto showing = CursorShowing(); showing && ::GetForegroundWindow() == form) hiddenSeen = !*showing;
         ASSERT_TRUE(p.Running());
 
@@ -159,8 +160,8 @@ TEST(Exit, NothingButAWayOutEndsTheShow) {
     Slideshow s = StartShow(folder);
     ASSERT_NE(s.form, nullptr);
     for (const auto& m : messages) {
-        SendWithin(s.form, m.msg, m.wp, 0);
-        ::Sleep(300);
+        // Handled at once: had it ended the show, the window would not have answered.
+        EXPECT_TRUE(SendWithin(s.form, m.msg, m.wp, 0)) << m.name;
         EXPECT_TRUE(s.process.Running()) << m.name;
         EXPECT_EQ(::GetForegroundWindow(), s.form) << m.name;
         EXPECT_FALSE(TaskbarVisible()) << m.name;
@@ -215,7 +216,7 @@ TEST(Exit, TheDesktopComesBackAsItWasFound) {
     Slideshow again = StartShow(folder);
     ::PostMessageW(again.form, WM_CLOSE, 0, 0);
     ExpectEnded(again);
-    ::Sleep(500);
+    EXPECT_TRUE(SendWithin(taskbar, WM_NULL)) << "the taskbar has not handled what the show asked of it";
     EXPECT_FALSE(TaskbarVisible());
 }
 
@@ -229,8 +230,8 @@ TEST(Exit, AnotherProgramTakingTheForegroundEndsTheShow) {
     ASSERT_NE(s.form, nullptr);
     OwnWindow other({.title = L"a program that came to the front"});
     ExpectEnded(s);
+    // Shown again, the taskbar has done all the show asked of it.
     EXPECT_TRUE(WaitUntil(TaskbarVisible, 2000));
-    ::Sleep(300);
     EXPECT_EQ(::GetForegroundWindow(), other.hwnd()) << "the show took the foreground away from it";
 }
 

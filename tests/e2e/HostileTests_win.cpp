@@ -3,7 +3,7 @@
 // each tick comes back quickly, a bad file leaves the screen black and a good
 // one is shown. The corpus comes from tools/hostile-corpus.sh through
 // LUMORA_HOSTILE_CORPUS.
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 #include <wincodec.h>

@@ -3,7 +3,7 @@
 // system-information messages. Counters are read after a warm-up and at the
 // end; only growth beyond a small stated margin fails, and so does a resource
 // that no counter can read.
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 

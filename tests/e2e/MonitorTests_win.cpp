@@ -1,7 +1,7 @@
 // Several monitors: the slideshow stays on the main one and every other
 // monitor gets a black cover that ends the show on input just as the
 // slideshow window does. Runs on two monitors side by side (see CMakeLists).
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +46,9 @@ constexpr std::uint32_t kColours[] = {0x20C040, 0xC04020};
 class Monitor : public ::testing::Test {
 protected:
     void SetUp() override {
-        others_ = Monitors();
+        // Wine lists the monitors its desktop process has read from X, which
+        // may start after this program: until then it lists the last session's.
+        WaitUntil([&] { return (others_ = Monitors()).size() == 1; }, 5000);
         // A skip would count as a pass in ctest.
         ASSERT_EQ(others_.size(), 1u) << "needs exactly two monitors, has " << others_.size() + 1
                                       << ": run it through ctest (e2e.monitors) or wine-session.sh run STATE "
@@ -130,7 +132,6 @@ TEST_F(Monitor, KeysAndButtonsOnTheCoverEndTheShow) {
         SCOPED_TRACE(input.name);
         Show s = StartShow(folder_);
         ASSERT_NE(s.cover, nullptr);
-        ::Sleep(150);
         ASSERT_TRUE(s.slideshow.process.Running());
         ::PostMessageW(s.cover, input.msg, input.wp, MAKELPARAM(20, 20));
         ExpectEnded(s, input.name);
@@ -138,25 +139,23 @@ TEST_F(Monitor, KeysAndButtonsOnTheCoverEndTheShow) {
 }
 
 TEST_F(Monitor, MovementOnTheCoverIsMeasuredInTheSlideshowsFrame) {
+    // Where the reference is taken, so the movement the windows get as they
+    // appear over the pointer comes from there too.
+    const RECT& second = others_[0];
+    ASSERT_TRUE(ParkPointer(second.left + 100, second.top + 100));
     Show s = StartShow(folder_);
     ASSERT_NE(s.slideshow.form, nullptr);
     ASSERT_NE(s.cover, nullptr);
-    ::SetForegroundWindow(s.slideshow.form);
-    ::Sleep(150);  // the movement reported as the windows appeared has come
     // A picture change arms the first-move capture: the next movement, on
     // the cover, records the reference.
     Tick(s.slideshow.form);
     ASSERT_TRUE(WaitForCentre(kColours[1]));
-    MoveOver(s.cover, 100, 100);
-    for (const POINT p : {POINT{103, 103}, POINT{95, 95}, POINT{400, 102}, POINT{102, 400}}) {
-        MoveOver(s.cover, p.x, p.y);
-        ASSERT_TRUE(s.slideshow.process.Running()) << "ended by a move to " << p.x << "," << p.y << " on the cover";
-    }
+    ASSERT_TRUE(MoveOver(s.cover, 100, 100));
+    for (const POINT p : {POINT{103, 103}, POINT{95, 95}, POINT{400, 102}, POINT{102, 400}})
+        ASSERT_TRUE(MoveOver(s.cover, p.x, p.y)) << "ended by a move to " << p.x << "," << p.y << " on the cover";
     // Back on the slideshow window at the same screen point: still close to the reference.
-    RECT cover{};
-    ::GetWindowRect(s.cover, &cover);
-    MoveOver(s.slideshow.form, cover.left + 104, cover.top + 104);
-    ASSERT_TRUE(s.slideshow.process.Running()) << "the cover's and the slideshow's positions are not in one frame";
+    ASSERT_TRUE(MoveOver(s.slideshow.form, second.left + 104, second.top + 104))
+        << "the cover's and the slideshow's positions are not in one frame";
     MoveOver(s.cover, 160, 160);
     ExpectEnded(s, "large movement on the cover");
 }

@@ -2,7 +2,7 @@
 // picture before it is shown, and a broken tag never costs the picture.
 // Photos show in their own colours: an embedded colour profile, or EXIF's
 // Adobe RGB, is converted into the display's colours.
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 

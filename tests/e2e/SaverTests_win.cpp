@@ -1,6 +1,6 @@
 // The slideshow as a user sees it: full screen, topmost, pictures fitted and
 // cycled, the desktop restored however it ends.
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 
@@ -18,13 +18,13 @@ int ScreenWidth() { return ::GetSystemMetrics(SM_CXSCREEN); }
 int ScreenHeight() { return ::GetSystemMetrics(SM_CYSCREEN); }
 
 // A picture change arms the first-move capture again, so the next movement,
-// ours, records the reference, whatever was reported before. The change is
-// done once the next picture, of `colour`, is on screen.
+// ours, records the reference; with the pointer off the screen no other comes.
+// The change is done once the next picture, of `colour`, is on screen.
 void ArmReferenceAt(HWND form, int x, int y, std::uint32_t colour) {
-    ::Sleep(150);  // the movement reported as the window appeared has come
+    EXPECT_TRUE(WaitUntil(PointerOffScreen, 2000)) << "the window system would move the pointer over the show";
     Tick(form);
     EXPECT_TRUE(WaitForCentre(colour)) << "the next picture did not come";
-    MoveOver(form, x, y);
+    EXPECT_TRUE(MoveOver(form, x, y)) << "the reference's movement ended the show";
 }
 
 // A real button press where the pointer is (Wine keeps it in the desktop's
@@ -141,43 +141,46 @@ TEST(Saver, ForcedTicksShowEachPictureInTurnAndWrapFrom50To1) {
 
 TEST(Saver, MissingOrBrokenPictureGivesOneBlackIntervalAndTheCycleGoesOn) {
     TestFolder folder(L"saver-broken");
-    ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 300, 200, 0x3060E0));
+    // The odd numbers are pictures, so that each broken one turns a picture on
+    // screen black; 11 is a JPEG.
+    for (int n = 1; n <= 11; n += 2)
+        ASSERT_TRUE(WritePicture(folder.file(PictureName(n)), n == 11 ? PictureFormat::Jpeg : PictureFormat::Png, 300,
+                                 200, CycleColour(n)));
     // 2 is missing.
-    ASSERT_TRUE(folder.Write(PictureName(3), {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'}));
-    ASSERT_TRUE(folder.Write(PictureName(4), {}));
-    // 5: a PNG cut off after its header.
+    ASSERT_TRUE(folder.Write(PictureName(4), {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'}));
+    ASSERT_TRUE(folder.Write(PictureName(6), {}));
+    // 8: a PNG cut off after its header.
     const std::wstring whole = folder.file(L"whole.png");
     ASSERT_TRUE(WritePicture(whole, PictureFormat::Png, 300, 200, 0x808080));
     std::vector<std::uint8_t> bytes = ReadFileBytes(whole);
     ASSERT_GT(bytes.size(), 40u);
     bytes.resize(40);
-    ASSERT_TRUE(folder.Write(PictureName(5), bytes));
-    // 6: a folder by the picture's name.
-    ASSERT_TRUE(::CreateDirectoryW(folder.file(PictureName(6)).c_str(), nullptr));
-    ASSERT_TRUE(WritePicture(folder.file(PictureName(7)), PictureFormat::Jpeg, 300, 200, 0xE04020));
+    ASSERT_TRUE(folder.Write(PictureName(8), bytes));
+    // 10: a folder by the picture's name.
+    ASSERT_TRUE(::CreateDirectoryW(folder.file(PictureName(10)).c_str(), nullptr));
 
     Slideshow s = StartSlideshow(folder);
     ASSERT_NE(s.form, nullptr);
     const int cx = ScreenWidth() / 2, cy = ScreenHeight() / 2;
-    ASSERT_TRUE(WaitUntil([&] { return NearColour(ScreenPixel(cx, cy), 0x3060E0); }, 2000));
-    for (int n = 2; n <= 6; ++n) {
+    ASSERT_TRUE(WaitForCentre(CycleColour(1)));
+    for (int n = 2; n <= 11; ++n) {
         Tick(s.form);
+        if (n % 2) {
+            EXPECT_TRUE(WaitForCentre(CycleColour(n), 2000, 24)) << "the picture after a broken one, " << n;
+            continue;
+        }
         EXPECT_TRUE(WaitUntil([&] { return IsBlack(ScreenPixel(cx, cy)); }, 2000)) << "picture " << n;
         if (n == 2) {
             const Image shot = CaptureScreen();
             EXPECT_TRUE(NonBlackBox(shot).empty()) << "the whole screen is black for a missing picture";
             shot.Save(OutDir() + L"\\saver-missing.png");
         }
-        EXPECT_TRUE(s.process.Running()) << "picture " << n;
     }
-    Tick(s.form);
-    EXPECT_TRUE(WaitUntil([&] { return NearColour(ScreenPixel(cx, cy), 0xE04020, 24); }, 2000))
-        << "the picture after the broken ones";
-    // 8 to 50 are missing; the cycle comes round to 1 again.
-    for (int n = 8; n <= 50; ++n) Tick(s.form);
+    // 12 to 50 are missing; the cycle comes round to 1 again.
+    for (int n = 12; n <= 50; ++n) Tick(s.form);
     EXPECT_TRUE(WaitUntil([&] { return IsBlack(ScreenPixel(cx, cy)); }, 2000));
     Tick(s.form);
-    EXPECT_TRUE(WaitUntil([&] { return NearColour(ScreenPixel(cx, cy), 0x3060E0); }, 2000)) << "wrapped to 1";
+    EXPECT_TRUE(WaitForCentre(CycleColour(1))) << "wrapped to 1";
     ::PostMessageW(s.form, WM_CLOSE, 0, 0);
     ExpectEndedAndRestored(s, "WM_CLOSE");
 }
@@ -321,11 +324,13 @@ TEST(Saver, OnlyTheHelperReadsPictureFilesOrLoadsDecoders) {
 
 TEST(Saver, EmptyFolderStaysBlackAndStillEnds) {
     TestFolder folder(L"saver-empty");
+    // The desktop is not black: all the black comes from the show.
+    ASSERT_FALSE(NonBlackBox(CaptureScreen()).empty());
     Slideshow s = StartSlideshow(folder);
     ASSERT_NE(s.form, nullptr);
+    EXPECT_TRUE(WaitUntil([] { return NonBlackBox(CaptureScreen()).empty(); }, 3000, 100));
     Tick(s.form);
     Tick(s.form);
-    ::Sleep(200);
     EXPECT_TRUE(NonBlackBox(CaptureScreen()).empty());
     EXPECT_FALSE(TaskbarVisible());
     PressKey(VK_SPACE);
@@ -371,9 +376,7 @@ TEST(Saver, EveryWayOutEndsTheProcessAndRestoresTheDesktop) {
     for (const WayOut& way : ways) {
         SCOPED_TRACE(way.name);
         Slideshow s = StartSlideshow(way.pictureCoversTheScreen ? cover : margin);
-        ASSERT_NE(s.form, nullptr);
-        ASSERT_TRUE(WaitUntil([&] { return !TaskbarVisible(); }, 2000));
-        ::SetForegroundWindow(s.form);
+        ASSERT_TRUE(s.InFront());
         ArmReferenceAt(s.form, 100, 100, kColours[1]);
         ASSERT_TRUE(s.process.Running());
         way.act(s.form);
@@ -404,24 +407,15 @@ TEST(Saver, SmallOrOneAxisMovementsDoNotEndIt) {
         {x0 + 300, y0 + 2},  // far along one axis only
         {x0 + 2, y0 + 300},  {x0 + 4, y0 + 4}, {x0 + 1, y0 + 1},
     };
-    for (const POINT& p : path) {
-        MoveOver(s.form, p.x, p.y);
-        ASSERT_TRUE(s.process.Running()) << "ended by a move to " << p.x << "," << p.y;
-    }
+    for (const POINT& p : path) ASSERT_TRUE(MoveOver(s.form, p.x, p.y)) << "ended by a move to " << p.x << "," << p.y;
     // The reverse: a reference on the picture, then out into the margin.
     ArmReferenceAt(s.form, place.x, place.y, kColours[2]);
-    MoveOver(s.form, place.x - 1, place.y - 1);
-    MoveOver(s.form, place.x - 3, place.y - 2);
-    ::Sleep(100);
-    EXPECT_TRUE(s.process.Running());
-    EXPECT_FALSE(TaskbarVisible());
+    EXPECT_TRUE(MoveOver(s.form, place.x - 1, place.y - 1));
+    EXPECT_TRUE(MoveOver(s.form, place.x - 3, place.y - 2)) << "ended by a move into the margin";
 
     // Slow diagonal steps add up from the reference and end it.
     ArmReferenceAt(s.form, x0, y0, kColours[3]);
-    for (int step = 1; step <= 5; ++step) {
-        MoveOver(s.form, x0 + step, y0 + step);
-        ASSERT_TRUE(s.process.Running()) << "step " << step;
-    }
+    for (int step = 1; step <= 5; ++step) ASSERT_TRUE(MoveOver(s.form, x0 + step, y0 + step)) << "step " << step;
     MoveOver(s.form, x0 + 6, y0 + 6);
     ExpectEndedAndRestored(s, "slow diagonal steps");
 }
@@ -445,7 +439,7 @@ TEST(Saver, FollowsTheScreenWhenItChangesSize) {
         return WaitUntil([&] { return NonBlackBox(CaptureScreen()) == want; }, 3000, 100);
     };
     ASSERT_TRUE(boxIs({0, 256, 1024, 512}));
-    MoveOver(s.form, 1000, 700);  // the reference, as the picture has armed it
+    ASSERT_TRUE(MoveOver(s.form, 1000, 700));  // the reference, as the picture has armed it
 
     DEVMODEW mode{};
     mode.dmSize = sizeof(mode);
@@ -464,10 +458,8 @@ TEST(Saver, FollowsTheScreenWhenItChangesSize) {
         << "the window still covers the old screen";
     EXPECT_TRUE(boxIs({0, 200, 800, 400})) << "the picture is not fitted to the new screen";
     // The system moves the pointer with the screen: the reference is taken afresh.
-    MoveOver(s.form, 700, 500);
-    MoveOver(s.form, 703, 503);
-    ::Sleep(200);
-    EXPECT_TRUE(s.process.Running()) << "a move after the change was measured from the old reference";
+    EXPECT_TRUE(MoveOver(s.form, 700, 500) && MoveOver(s.form, 703, 503))
+        << "a move after the change was measured from the old reference";
     PressKey(VK_SPACE);
     ExpectEndedAndRestored(s, "space");
 }
@@ -485,9 +477,10 @@ TEST(Saver, RunsAndEndsNormallyWithoutATaskbarWindow) {
     ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 200, 100, 0x20C040));
     Slideshow s = StartSlideshow(folder);
     EXPECT_NE(s.form, nullptr);
-    // The taskbar would have been hidden at load, before the first picture.
-    EXPECT_TRUE(WaitForCentre(0x20C040));
+    // The taskbar has handled whatever the show asked of it as it loaded.
+    EXPECT_TRUE(SendWithin(renamed.taskbar, WM_NULL));
     EXPECT_TRUE(TaskbarVisible());
+    EXPECT_TRUE(WaitForCentre(0x20C040));
     if (s.form) Tick(s.form);
     EXPECT_TRUE(s.process.Running());
     PressKey('X');

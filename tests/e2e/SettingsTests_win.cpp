@@ -1,7 +1,7 @@
 // The settings dialog as a user meets it: texts, keys, buttons, the close box
 // and the Help menu.
 #include "resource.h"
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 
@@ -11,18 +11,10 @@
 namespace lumora::e2e {
 namespace {
 
-POINT CentreOf(HWND hwnd) {
+void ClickOn(HWND hwnd) {
     RECT r{};
     ::GetWindowRect(hwnd, &r);
-    return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-}
-
-// The pointer gets there first and rests, as a user's would.
-void ClickOn(HWND hwnd) {
-    const POINT p = CentreOf(hwnd);
-    MoveMouse(p.x, p.y);
-    ::Sleep(200);
-    Click(p.x, p.y);
+    Click((r.left + r.right) / 2, (r.top + r.bottom) / 2);
 }
 
 // Waits for the process to end, noting every top-level window other than
@@ -56,8 +48,7 @@ TEST(Settings, ShowsTheTitleOneLineAndTwoButtons) {
         EXPECT_EQ(::GetWindow(s.window, GW_OWNER), nullptr);
         EXPECT_FALSE(::GetWindowLongPtrW(s.window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
         // The window icon, a monitor with SAVE in red, sits at the left of the title bar.
-        ::Sleep(300);
-        EXPECT_TRUE(TitleBarHasRed(s.window));
+        EXPECT_TRUE(WaitUntil([&] { return TitleBarHasRed(s.window); }, 3000, 100));
     }
 }
 
@@ -103,7 +94,7 @@ TEST_P(SettingsLayoutTest, LayoutFollowsTheTwipsAndTheWindowIsCentred) {
     EXPECT_NEAR((window.left + window.right) / 2, (monitor.rcWork.left + monitor.rcWork.right) / 2, 1);
     EXPECT_NEAR((window.top + window.bottom) / 2, (monitor.rcWork.top + monitor.rcWork.bottom) / 2, 1);
 
-    ::Sleep(300);
+    EXPECT_TRUE(WaitUntil([&] { return TextsDrawn(s.window); }, 3000, 100));
     EXPECT_TRUE(CaptureWindow(s.window).Save(OutDir() + L"\\" + p.shot));
 }
 
@@ -203,7 +194,6 @@ TEST(Settings, AltHThenVOpensTheAboutBox) {
     ASSERT_NE(s.window, nullptr);
     Activate(s.window);
     PressKeys({VK_MENU, 'H'});
-    ::Sleep(300);
     PressKey('V');
     HWND about = WaitForWindow(s.process.pid(), kAboutCaption);
     ASSERT_NE(about, nullptr);

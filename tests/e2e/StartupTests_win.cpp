@@ -1,5 +1,5 @@
 // Start-up as the desktop drives it: preview, password, single instance.
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
 

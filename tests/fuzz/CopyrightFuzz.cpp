@@ -54,6 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const lumora::AboutTexts texts = lumora::ComputeAboutTexts(source);
     FUZZ_CHECK(texts.legalCopyright == text);
     FUZZ_CHECK(texts.companyName == line);
-    FUZZ_CHECK(texts.caption == line + std::wstring(lumora::kAboutCaptionSuffix));
+    FUZZ_CHECK(texts.caption == line + L"のﾊﾞｰｼﾞｮﾝ情報");
     return 0;
 }

@@ -12,7 +12,12 @@
 namespace {
 
 using lumora::DecodedValue;
-using lumora::kKeyValueBufferSize;
+
+// As the registry and the design name them.
+constexpr std::uint32_t kTypeSz = 1, kTypeDword = 4;
+constexpr std::size_t kBufferSize = 1024;
+constexpr std::string_view kPathKey = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
+constexpr std::wstring_view kMessage = L"この環境ではシステム情報を使用できません。";
 
 // The first `count` bytes, less one terminating zero.
 std::string Kept(std::span<const std::uint8_t> bytes, std::size_t count) {
@@ -29,7 +34,7 @@ void CheckDecoding(std::uint32_t type, std::uint32_t size, std::span<const std::
     FUZZ_CHECK(loose.ansi.size() <= std::min<std::size_t>(size, exact.size()));
 
     // As the real query fills it: a zero-filled buffer of 1024 bytes.
-    std::array<std::uint8_t, kKeyValueBufferSize> buffer{};
+    std::array<std::uint8_t, kBufferSize> buffer{};
     const std::size_t stored = std::min<std::size_t>({data.size(), buffer.size(), size});
     std::copy_n(data.begin(), stored, buffer.begin());
     const DecodedValue value = lumora::DecodeKeyValue(type, buffer, size);
@@ -39,13 +44,13 @@ void CheckDecoding(std::uint32_t type, std::uint32_t size, std::span<const std::
     }
     const std::size_t reported = std::min<std::size_t>(size, buffer.size());
     switch (type) {
-    case lumora::kRegSz:
+    case kTypeSz:
         FUZZ_CHECK(value.kind == DecodedValue::Kind::AnsiText);
         FUZZ_CHECK(value.ansi.size() <= reported);
         FUZZ_CHECK(value.ansi == Kept(buffer, reported));
         FUZZ_CHECK(value.text.empty());
         break;
-    case lumora::kRegDword: {
+    case kTypeDword: {
         FUZZ_CHECK(value.kind == DecodedValue::Kind::Text);
         std::uint32_t number = 0;
         for (std::size_t i = 0; i < 4 && i < stored; ++i) number |= std::uint32_t{buffer[i]} << (8 * i);
@@ -74,8 +79,8 @@ public:
     explicit FakeKey(const RawValue& value) : value_(value) {}
     long QueryValue(std::string_view, std::uint32_t& type, std::span<std::uint8_t> buffer,
                     std::uint32_t& size) override {
-        FUZZ_CHECK(buffer.size() == kKeyValueBufferSize);
-        FUZZ_CHECK(size == kKeyValueBufferSize);
+        FUZZ_CHECK(buffer.size() == kBufferSize);
+        FUZZ_CHECK(size == kBufferSize);
         FUZZ_CHECK(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == 0; }));
         if (value_.status != 0) return value_.status;
         // The real query refuses data that does not fit.
@@ -103,7 +108,7 @@ public:
     std::wstring started;
 
     std::unique_ptr<lumora::RegistryKey> OpenKey(lumora::RegistryRoot, std::string_view keyName) override {
-        const bool isPath = keyName == lumora::kMsinfoKey;
+        const bool isPath = keyName == kPathKey;
         askedForLocation = askedForLocation || !isPath;
         const RawValue& v = isPath ? path : location;
         if (!v.keyOpens) return nullptr;
@@ -127,7 +132,7 @@ public:
         return startSucceeds;
     }
     void ShowMessage(std::wstring_view text) override {
-        FUZZ_CHECK(text == lumora::kSysInfoUnavailableMessage);
+        FUZZ_CHECK(text == kMessage);
         ++messages;
     }
 };
@@ -138,7 +143,7 @@ RawValue TakeValue(lumora::fuzz::Input& input) {
     v.keyOpens = (flags & 1) != 0;
     v.status = (flags & 2) ? 2 : 0;  // ERROR_FILE_NOT_FOUND
     v.type = input.Take<std::uint8_t>() % 12;
-    v.size = input.Take<std::uint16_t>() % (kKeyValueBufferSize + 64);
+    v.size = input.Take<std::uint16_t>() % (kBufferSize + 64);
     const std::size_t n = std::min<std::size_t>(input.Take<std::uint8_t>(), input.size());
     v.data.assign(input.data(), input.data() + n);
     input = lumora::fuzz::Input(input.data() + n, input.size() - n);
@@ -156,7 +161,7 @@ void CheckLauncher(lumora::fuzz::Input input) {
     lumora::StartSysInfo(platform);
     // A PATH value that was read, or whose read failed, is final.
     const RawValue& p = platform.path;
-    if (p.keyOpens && p.status == 0 && p.size <= kKeyValueBufferSize) FUZZ_CHECK(!platform.askedForLocation);
+    if (p.keyOpens && p.status == 0 && p.size <= kBufferSize) FUZZ_CHECK(!platform.askedForLocation);
     // Every key it opened is closed again.
     FUZZ_CHECK(platform.keysOpen == 0);
     // One outcome: a started tool, or the one message.

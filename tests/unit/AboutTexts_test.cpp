@@ -56,17 +56,17 @@ TEST(ComputeAboutTexts, FillsEveryTextFromTheProgramsRecord) {
     const struct {
         const char* what;
         AboutSource source;
-        AboutTexts want;  // caption, version, title, company, copyright, disclaimer
+        AboutTexts want;  // caption, version, title, company, copyright
     } cases[] = {
         {"the program's own record",
          {L"Lumora", 1, 0, 0, L"Lumora Project", L"Copyright (C) 2026 Lumora Project.  All rights reserved."},
          {L"Lumoraのﾊﾞｰｼﾞｮﾝ情報", L"ﾊﾞｰｼﾞｮﾝ 1.0.0", L"Lumora", L"Lumora Project",
-          L"Copyright (C) 2026 Lumora Project.\r\nAll rights reserved.", L""}},
+          L"Copyright (C) 2026 Lumora Project.\r\nAll rights reserved."}},
         {"an empty record leaves its labels empty",
          {L"Lumora", 1, 0, 0, L"", L""},
-         {L"Lumoraのﾊﾞｰｼﾞｮﾝ情報", L"ﾊﾞｰｼﾞｮﾝ 1.0.0", L"Lumora", L"", L"", L""}},
+         {L"Lumoraのﾊﾞｰｼﾞｮﾝ情報", L"ﾊﾞｰｼﾞｮﾝ 1.0.0", L"Lumora", L"", L""}},
         // The double blank rule is for the copyright line only.
-        {"the company name unchanged", {L"T", 1, 0, 0, L"A  B", L"C"}, {L"Tのﾊﾞｰｼﾞｮﾝ情報", L"ﾊﾞｰｼﾞｮﾝ 1.0.0", L"T", L"A  B", L"C", L""}},
+        {"the company name unchanged", {L"T", 1, 0, 0, L"A  B", L"C"}, {L"Tのﾊﾞｰｼﾞｮﾝ情報", L"ﾊﾞｰｼﾞｮﾝ 1.0.0", L"T", L"A  B", L"C"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -76,7 +76,6 @@ TEST(ComputeAboutTexts, FillsEveryTextFromTheProgramsRecord) {
         EXPECT_EQ(texts.title, c.want.title);
         EXPECT_EQ(texts.companyName, c.want.companyName);
         EXPECT_EQ(texts.legalCopyright, c.want.legalCopyright);
-        EXPECT_EQ(texts.disclaimer, c.want.disclaimer);
     }
 }
 

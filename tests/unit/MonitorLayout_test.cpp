@@ -5,13 +5,13 @@
 namespace lumora {
 namespace {
 
-const ScreenRect kMain{0, 0, 1920, 1080};
+const PixelRect kMain{0, 0, 1920, 1080};
 
 TEST(MonitorsToCover, Layouts) {
     const struct {
         const char* name;
-        std::vector<ScreenRect> monitors;
-        std::vector<ScreenRect> expected;
+        std::vector<PixelRect> monitors;
+        std::vector<PixelRect> expected;
     } cases[] = {
         {"one monitor", {kMain}, {}},
         {"right of main", {kMain, {1920, 0, 3840, 1080}}, {{1920, 0, 3840, 1080}}},

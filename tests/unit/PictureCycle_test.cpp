@@ -32,18 +32,18 @@ TEST(PictureFileName, WritesAtLeastThreeDigits) {
 }
 
 TEST(NextPicNo, WrapsFromTheLastPictureToTheFirst) {
-    EXPECT_EQ(NextPicNo(1, kPicMax), 2);
-    EXPECT_EQ(NextPicNo(49, kPicMax), 50);
-    EXPECT_EQ(NextPicNo(50, kPicMax), 1);
+    EXPECT_EQ(NextPicNo(1, 50), 2);
+    EXPECT_EQ(NextPicNo(49, 50), 50);
+    EXPECT_EQ(NextPicNo(50, 50), 1);
     EXPECT_EQ(NextPicNo(32767, 32767), 1);
 }
 
 TEST(NextPicNo, AFullCycleVisitsEveryPictureOnceInOrder) {
     std::vector<std::wstring> shown;
     std::int16_t picNo = 1;
-    for (int i = 0; i < kPicMax + 2; ++i) {
+    for (int i = 0; i < 52; ++i) {
         shown.push_back(PictureFileName(L"C:\\Lumora", picNo));
-        picNo = NextPicNo(picNo, kPicMax);
+        picNo = NextPicNo(picNo, 50);
     }
     EXPECT_EQ(shown.front(), L"C:\\Lumora\\KORVA001.DAT");
     EXPECT_EQ(shown[49], L"C:\\Lumora\\KORVA050.DAT");

@@ -200,10 +200,10 @@ TEST(ReadDeclaredSize, GifFramesAddUpAndAnyOneOverTheBudgetIsRefused) {
 TEST(RefusedByHeader, RefusesOverTheBudgetAndNeverUnknown) {
     using K = PictureKind;
     const struct { DeclaredSize d; std::uint64_t budget; bool refused; } cases[] = {
-        {{K::Png, 20000, 12500}, kMaxPicturePixels, false},  // exactly 250,000,000
-        {{K::Png, 20001, 12500}, kMaxPicturePixels, true},
-        {{K::Bmp, 1, 2147483648u}, kMaxPicturePixels, true},
-        {{K::Jpeg, 4096, 0, 3}, kMaxPicturePixels, false},
+        {{K::Png, 20000, 12500}, 250'000'000, false},  // exactly 250,000,000
+        {{K::Png, 20001, 12500}, 250'000'000, true},
+        {{K::Bmp, 1, 2147483648u}, 250'000'000, true},
+        {{K::Jpeg, 4096, 0, 3}, 250'000'000, false},
         {{K::Gif, 100, 100}, 9999, true},
         {{K::Gif, 100, 100, 0, 10'000}, 10'000, false},
         {{K::Gif, 100, 100, 0, 10'001}, 10'000, true},

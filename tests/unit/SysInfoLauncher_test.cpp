@@ -14,6 +14,13 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// As the registry and the design name them.
+constexpr std::uint32_t kTypeSz = 1, kTypeExpandSz = 2, kTypeDword = 4;
+constexpr std::size_t kBufferSize = 1024;
+const std::string kPathKey = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
+const std::string kFolderKey = "SOFTWARE\\Microsoft\\Shared Tools Location";
+const std::wstring kMessage = L"この環境ではシステム情報を使用できません。";
+
 Bytes Sz(std::string_view text, bool terminated = true) {
     Bytes bytes(text.begin(), text.end());
     if (terminated) bytes.push_back(0);
@@ -24,7 +31,7 @@ constexpr long kFileNotFound = 2;
 constexpr long kMoreData = 234;
 
 struct FakeValue {
-    std::uint32_t type = kRegSz;
+    std::uint32_t type = kTypeSz;
     Bytes data;
 };
 
@@ -52,7 +59,7 @@ public:
         long QueryValue(std::string_view valueName, std::uint32_t& type, std::span<std::uint8_t> buffer,
                         std::uint32_t& size) override {
             owner_.queries.push_back(name_ + "|" + std::string(valueName));
-            if (buffer.size() != kKeyValueBufferSize || size != kKeyValueBufferSize ||
+            if (buffer.size() != kBufferSize || size != kBufferSize ||
                 std::any_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b != 0; }))
                 owner_.buffersWereClean = false;
             const auto& values = owner_.keys.at(name_);
@@ -97,10 +104,10 @@ public:
     }
     void ShowMessage(std::wstring_view text) override { messages.emplace_back(text); }
 
-    void SetPath(FakeValue value) { keys[std::string(kMsinfoKey)]["PATH"] = std::move(value); }
-    void SetFolder(FakeValue value) { keys[std::string(kToolsLocationKey)]["MSINFO"] = std::move(value); }
+    void SetPath(FakeValue value) { keys[kPathKey]["PATH"] = std::move(value); }
+    void SetFolder(FakeValue value) { keys[kFolderKey]["MSINFO"] = std::move(value); }
     bool FolderConsulted() const {
-        return std::find(opened.begin(), opened.end(), std::string(kToolsLocationKey)) != opened.end();
+        return std::find(opened.begin(), opened.end(), kFolderKey) != opened.end();
     }
 };
 
@@ -126,7 +133,7 @@ class DecodeKeyValueTest : public ::testing::TestWithParam<DecodeCase> {};
 
 TEST_P(DecodeKeyValueTest, RawValueBecomesText) {
     const auto& c = GetParam();
-    Bytes buffer(kKeyValueBufferSize, 0);
+    Bytes buffer(kBufferSize, 0);
     std::copy(c.data.begin(), c.data.end(), buffer.begin());
     const DecodedValue value = DecodeKeyValue(c.type, buffer, c.size);
     EXPECT_EQ(value.kind, c.kind);
@@ -137,29 +144,29 @@ TEST_P(DecodeKeyValueTest, RawValueBecomesText) {
 INSTANTIATE_TEST_SUITE_P(
     Values, DecodeKeyValueTest,
     ::testing::Values(
-        DecodeCase{"TerminatedString", kRegSz, Sz("C:\\x.exe"), 9, DecodedValue::Kind::AnsiText, "C:\\x.exe", L""},
-        DecodeCase{"StringWithoutTerminatorKeepsLastCharacter", kRegSz, Sz("C:\\x.exe", false), 8,
+        DecodeCase{"TerminatedString", kTypeSz, Sz("C:\\x.exe"), 9, DecodedValue::Kind::AnsiText, "C:\\x.exe", L""},
+        DecodeCase{"StringWithoutTerminatorKeepsLastCharacter", kTypeSz, Sz("C:\\x.exe", false), 8,
                    DecodedValue::Kind::AnsiText, "C:\\x.exe", L""},
-        DecodeCase{"OnlyTheTerminator", kRegSz, Bytes{0}, 1, DecodedValue::Kind::AnsiText, "", L""},
-        DecodeCase{"OnlyOneTerminatorIsDropped", kRegSz, Bytes{'a', 0, 0}, 3, DecodedValue::Kind::AnsiText,
+        DecodeCase{"OnlyTheTerminator", kTypeSz, Bytes{0}, 1, DecodedValue::Kind::AnsiText, "", L""},
+        DecodeCase{"OnlyOneTerminatorIsDropped", kTypeSz, Bytes{'a', 0, 0}, 3, DecodedValue::Kind::AnsiText,
                    std::string("a\0", 2), L""},
-        DecodeCase{"SizeZeroIsAnError", kRegSz, Bytes{}, 0, DecodedValue::Kind::Error, "", L""},
+        DecodeCase{"SizeZeroIsAnError", kTypeSz, Bytes{}, 0, DecodedValue::Kind::Error, "", L""},
         DecodeCase{"SizeZeroOfAnyTypeIsAnError", 3, Bytes{}, 0, DecodedValue::Kind::Error, "", L""},
-        DecodeCase{"ExpandableStringGivesNoText", kRegExpandSz, Sz("%SystemRoot%\\x.exe"), 19,
+        DecodeCase{"ExpandableStringGivesNoText", kTypeExpandSz, Sz("%SystemRoot%\\x.exe"), 19,
                    DecodedValue::Kind::Unchanged, "", L""},
         DecodeCase{"BinaryGivesNoText", 3, Bytes{1, 2, 3}, 3, DecodedValue::Kind::Unchanged, "", L""},
         DecodeCase{"MultiStringGivesNoText", 7, Bytes{'a', 0, 0}, 3, DecodedValue::Kind::Unchanged, "", L""},
-        DecodeCase{"Number", kRegDword, Bytes{0x39, 0x30, 0, 0}, 4, DecodedValue::Kind::Text, "", L"12345"},
-        DecodeCase{"NumberZero", kRegDword, Bytes{0, 0, 0, 0}, 4, DecodedValue::Kind::Text, "", L"0"},
-        DecodeCase{"NumberLeastSignificantByteFirst", kRegDword, Bytes{0x01, 0x02, 0x03, 0x04}, 4,
+        DecodeCase{"Number", kTypeDword, Bytes{0x39, 0x30, 0, 0}, 4, DecodedValue::Kind::Text, "", L"12345"},
+        DecodeCase{"NumberZero", kTypeDword, Bytes{0, 0, 0, 0}, 4, DecodedValue::Kind::Text, "", L"0"},
+        DecodeCase{"NumberLeastSignificantByteFirst", kTypeDword, Bytes{0x01, 0x02, 0x03, 0x04}, 4,
                    DecodedValue::Kind::Text, "", L"67305985"},
-        DecodeCase{"NumberAboveTwoToThe31", kRegDword, Bytes{0xFF, 0xFF, 0xFF, 0xFF}, 4, DecodedValue::Kind::Text,
+        DecodeCase{"NumberAboveTwoToThe31", kTypeDword, Bytes{0xFF, 0xFF, 0xFF, 0xFF}, 4, DecodedValue::Kind::Text,
                    "", L"4294967295"},
-        DecodeCase{"ShortNumberReadsFromTheZeroedBuffer", kRegDword, Bytes{0x07}, 1, DecodedValue::Kind::Text, "",
+        DecodeCase{"ShortNumberReadsFromTheZeroedBuffer", kTypeDword, Bytes{0x07}, 1, DecodedValue::Kind::Text, "",
                    L"7"},
-        DecodeCase{"ReportedSizeBeyondTheBufferIsClamped", kRegSz, Sz(std::string(1023, 'x')), 5000,
+        DecodeCase{"ReportedSizeBeyondTheBufferIsClamped", kTypeSz, Sz(std::string(1023, 'x')), 5000,
                    DecodedValue::Kind::AnsiText, std::string(1023, 'x'), L""},
-        DecodeCase{"FullBufferWithoutTerminator", kRegSz, Sz(std::string(1024, 'y'), false), 1024,
+        DecodeCase{"FullBufferWithoutTerminator", kTypeSz, Sz(std::string(1024, 'y'), false), 1024,
                    DecodedValue::Kind::AnsiText, std::string(1024, 'y'), L""}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -174,12 +181,12 @@ TEST(SysInfoKeyAccess, AsksForReadingOnly) {
     for (bool is32Bit : {false, true}) {
         const std::uint32_t access = SysInfoKeyAccess(is32Bit);
         EXPECT_EQ(access & kWriteRights, 0u) << is32Bit;
-        EXPECT_EQ(access & kKeyQueryValue, kKeyQueryValue) << is32Bit;
+        EXPECT_EQ(access & 0x0001u, 0x0001u) << "query value, " << is32Bit;
         EXPECT_EQ(access & 0x0200u, 0u) << "never the 32-bit view";
     }
     // A 32-bit build on 64-bit Windows reads the native view the tool writes;
     // a 64-bit build has no other view and names none.
-    EXPECT_EQ(SysInfoKeyAccess(true) & 0x0300u, kKeyWow64_64Key);
+    EXPECT_EQ(SysInfoKeyAccess(true) & 0x0300u, 0x0100u);
     EXPECT_EQ(SysInfoKeyAccess(false) & 0x0300u, 0u);
 }
 
@@ -187,9 +194,9 @@ TEST(SysInfoKeyAccess, AsksForReadingOnly) {
 
 TEST(GetKeyValue, ReadsAStringThroughThePlatformConversion) {
     FakePlatform p;
-    p.SetPath({kRegSz, Bytes{'C', ':', '\\', 0xE9, 0}});
+    p.SetPath({kTypeSz, Bytes{'C', ':', '\\', 0xE9, 0}});
     std::wstring value = L"old";
-    EXPECT_EQ(GetKeyValue(p, RegistryRoot::LocalMachine, kMsinfoKey, "PATH", value), KeyValueResult::Read);
+    EXPECT_EQ(GetKeyValue(p, RegistryRoot::LocalMachine, kPathKey, "PATH", value), KeyValueResult::Read);
     EXPECT_EQ(value, L"C:\\\u00E9");
     EXPECT_TRUE(p.buffersWereClean);
     EXPECT_EQ(p.openKeys, 0);
@@ -197,21 +204,20 @@ TEST(GetKeyValue, ReadsAStringThroughThePlatformConversion) {
 
 TEST(GetKeyValue, OtherTypesLeaveTheOutputAsItWas) {
     FakePlatform p;
-    p.SetPath({kRegExpandSz, Sz("%windir%\\x.exe")});
+    p.SetPath({kTypeExpandSz, Sz("%windir%\\x.exe")});
     std::wstring value = L"kept";
-    EXPECT_EQ(GetKeyValue(p, RegistryRoot::LocalMachine, kMsinfoKey, "PATH", value), KeyValueResult::Read);
+    EXPECT_EQ(GetKeyValue(p, RegistryRoot::LocalMachine, kPathKey, "PATH", value), KeyValueResult::Read);
     EXPECT_EQ(value, L"kept");
     EXPECT_EQ(p.openKeys, 0);
 }
 
 TEST(GetKeyValue, MissingKeyValueOrTooBigEmptiesTheOutput) {
     FakePlatform p;
-    p.keys[std::string(kToolsLocationKey)];  // key without values
-    p.SetPath({kRegSz, Sz(std::string(1024, 'x'))});  // 1025 bytes with the terminator
-    p.keys["Locked"]["PATH"] = {kRegSz, Sz("C:\\x.exe")};
+    p.keys[kFolderKey];  // key without values
+    p.SetPath({kTypeSz, Sz(std::string(1024, 'x'))});  // 1025 bytes with the terminator
+    p.keys["Locked"]["PATH"] = {kTypeSz, Sz("C:\\x.exe")};
     p.lockedKeys.insert("Locked");
-    for (std::string_view key : {std::string_view("No\\Such\\Key"), kToolsLocationKey, kMsinfoKey,
-                                 std::string_view("Locked")}) {
+    for (std::string_view key : {"No\\Such\\Key", kFolderKey.c_str(), kPathKey.c_str(), "Locked"}) {
         std::wstring value = L"old";
         EXPECT_EQ(GetKeyValue(p, RegistryRoot::LocalMachine, key, "PATH", value), KeyValueResult::NotRead) << key;
         EXPECT_EQ(value, L"") << key;
@@ -221,27 +227,27 @@ TEST(GetKeyValue, MissingKeyValueOrTooBigEmptiesTheOutput) {
 
 TEST(GetKeyValue, ValueFillingTheBufferExactlyIsRead) {
     FakePlatform p;
-    p.SetPath({kRegSz, Sz(std::string(1023, 'x'))});
+    p.SetPath({kTypeSz, Sz(std::string(1023, 'x'))});
     std::wstring value;
-    EXPECT_EQ(GetKeyValue(p, RegistryRoot::LocalMachine, kMsinfoKey, "PATH", value), KeyValueResult::Read);
+    EXPECT_EQ(GetKeyValue(p, RegistryRoot::LocalMachine, kPathKey, "PATH", value), KeyValueResult::Read);
     EXPECT_EQ(value, std::wstring(1023, L'x'));
 }
 
 TEST(GetKeyValue, SizeZeroFailsAfterClosingTheKey) {
     FakePlatform p;
-    p.SetPath({kRegSz, Bytes{}});
+    p.SetPath({kTypeSz, Bytes{}});
     std::wstring value = L"old";
-    EXPECT_EQ(GetKeyValue(p, RegistryRoot::LocalMachine, kMsinfoKey, "PATH", value), KeyValueResult::Failed);
+    EXPECT_EQ(GetKeyValue(p, RegistryRoot::LocalMachine, kPathKey, "PATH", value), KeyValueResult::Failed);
     EXPECT_EQ(p.openKeys, 0);
 }
 
 TEST(GetKeyValue, EachQueryGetsAFreshZeroedBuffer) {
     FakePlatform p;
-    p.SetPath({kRegSz, Sz(std::string(1000, 'z'))});
-    p.SetFolder({kRegSz, Sz("C:")});
+    p.SetPath({kTypeSz, Sz(std::string(1000, 'z'))});
+    p.SetFolder({kTypeSz, Sz("C:")});
     std::wstring value;
-    GetKeyValue(p, RegistryRoot::LocalMachine, kMsinfoKey, "PATH", value);
-    GetKeyValue(p, RegistryRoot::LocalMachine, kToolsLocationKey, "MSINFO", value);
+    GetKeyValue(p, RegistryRoot::LocalMachine, kPathKey, "PATH", value);
+    GetKeyValue(p, RegistryRoot::LocalMachine, kFolderKey, "MSINFO", value);
     EXPECT_TRUE(p.buffersWereClean);
     EXPECT_EQ(value, L"C:");
 }
@@ -258,18 +264,18 @@ TEST(StartSysInfo, StartsThePathsProgramElseTheFoldersOne) {
         std::wstring starts;
     } cases[] = {
         {"PATH naming a program",
-         FakeValue{kRegSz, Sz("C:\\Program Files\\Common Files\\Microsoft Shared\\MSInfo\\msinfo32.exe")}, false,
+         FakeValue{kTypeSz, Sz("C:\\Program Files\\Common Files\\Microsoft Shared\\MSInfo\\msinfo32.exe")}, false,
          kToolPath},
         {"no PATH value", std::nullopt, false, kFolderTool},
-        {"PATH too big to be a path", FakeValue{kRegSz, Sz(std::string(2000, 'x'))}, false, kFolderTool},
-        {"PATH's key locked counts as absent", FakeValue{kRegSz, Sz("C:\\x.exe")}, true, kFolderTool},
+        {"PATH too big to be a path", FakeValue{kTypeSz, Sz(std::string(2000, 'x'))}, false, kFolderTool},
+        {"PATH's key locked counts as absent", FakeValue{kTypeSz, Sz("C:\\x.exe")}, true, kFolderTool},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         FakePlatform p;
         if (c.path) p.SetPath(*c.path);
-        if (c.pathKeyLocked) p.lockedKeys.insert(std::string(kMsinfoKey));
-        p.SetFolder({kRegSz, Sz("C:\\Tools")});
+        if (c.pathKeyLocked) p.lockedKeys.insert(kPathKey);
+        p.SetFolder({kTypeSz, Sz("C:\\Tools")});
         p.normalFiles.insert(kFolderTool);
         p.startable = {kToolPath, kFolderTool};
         StartSysInfo(p);
@@ -284,13 +290,13 @@ TEST(StartSysInfo, StartsThePathsProgramElseTheFoldersOne) {
 
 TEST(StartSysInfo, PathFoundButNotStartableGivesTheMessageWithoutTheFolder) {
     FakePlatform p;
-    p.SetPath({kRegSz, Sz("C:\\Missing\\msinfo32.exe")});
-    p.SetFolder({kRegSz, Sz("C:\\Tools")});
+    p.SetPath({kTypeSz, Sz("C:\\Missing\\msinfo32.exe")});
+    p.SetFolder({kTypeSz, Sz("C:\\Tools")});
     p.normalFiles.insert(kFolderTool);
     p.startable.insert(kFolderTool);
     StartSysInfo(p);
     EXPECT_EQ(p.started, std::vector<std::wstring>{L"C:\\Missing\\msinfo32.exe"});
-    EXPECT_EQ(p.messages, std::vector<std::wstring>{std::wstring(kSysInfoUnavailableMessage)});
+    EXPECT_EQ(p.messages, std::vector<std::wstring>{kMessage});
     EXPECT_FALSE(p.FolderConsulted());
     EXPECT_TRUE(p.listed.empty());
 }
@@ -318,7 +324,7 @@ TEST_P(StartSysInfoMessageTest, ShowsTheOneMessage) {
     // Whatever might be started could be; only the decision may refuse.
     p.startable = {kFolderTool, kToolPath, L"", L"\\MSINFO32.EXE"};
     StartSysInfo(p);
-    EXPECT_EQ(p.messages, std::vector<std::wstring>{std::wstring(kSysInfoUnavailableMessage)});
+    EXPECT_EQ(p.messages, std::vector<std::wstring>{kMessage});
     EXPECT_TRUE(p.launched.empty());
     EXPECT_EQ(p.FolderConsulted(), c.folderConsulted);
     EXPECT_EQ(p.openKeys, 0);
@@ -328,23 +334,23 @@ INSTANTIATE_TEST_SUITE_P(
     Failures, StartSysInfoMessageTest,
     ::testing::Values(
         MessageCase{"NothingInTheRegistry", std::nullopt, std::nullopt, false, true},
-        MessageCase{"FolderLacksTheFile", std::nullopt, FakeValue{kRegSz, Sz("C:\\Tools")}, false, true},
-        MessageCase{"PathExpandableCountsAsFoundButEmpty", FakeValue{kRegExpandSz, Sz("C:\\x.exe")},
-                    FakeValue{kRegSz, Sz("C:\\Tools")}, true, false},
-        MessageCase{"PathSizeZero", FakeValue{kRegSz, Bytes{}}, FakeValue{kRegSz, Sz("C:\\Tools")}, true, false},
-        MessageCase{"PathOnlyATerminator", FakeValue{kRegSz, Bytes{0}}, FakeValue{kRegSz, Sz("C:\\Tools")}, true,
+        MessageCase{"FolderLacksTheFile", std::nullopt, FakeValue{kTypeSz, Sz("C:\\Tools")}, false, true},
+        MessageCase{"PathExpandableCountsAsFoundButEmpty", FakeValue{kTypeExpandSz, Sz("C:\\x.exe")},
+                    FakeValue{kTypeSz, Sz("C:\\Tools")}, true, false},
+        MessageCase{"PathSizeZero", FakeValue{kTypeSz, Bytes{}}, FakeValue{kTypeSz, Sz("C:\\Tools")}, true, false},
+        MessageCase{"PathOnlyATerminator", FakeValue{kTypeSz, Bytes{0}}, FakeValue{kTypeSz, Sz("C:\\Tools")}, true,
                     false},
-        MessageCase{"PathNumber", FakeValue{kRegDword, Bytes{1, 0, 0, 0}}, FakeValue{kRegSz, Sz("C:\\Tools")}, true,
+        MessageCase{"PathNumber", FakeValue{kTypeDword, Bytes{1, 0, 0, 0}}, FakeValue{kTypeSz, Sz("C:\\Tools")}, true,
                     false},
-        MessageCase{"FolderSizeZero", std::nullopt, FakeValue{kRegSz, Bytes{}}, true, true},
-        MessageCase{"FolderEmpty", std::nullopt, FakeValue{kRegSz, Bytes{0}}, true, true},
-        MessageCase{"FolderExpandable", std::nullopt, FakeValue{kRegExpandSz, Sz("C:\\Tools")}, true, true},
-        MessageCase{"FolderTooBig", std::nullopt, FakeValue{kRegSz, Sz(std::string(1100, 'd'))}, true, true}),
+        MessageCase{"FolderSizeZero", std::nullopt, FakeValue{kTypeSz, Bytes{}}, true, true},
+        MessageCase{"FolderEmpty", std::nullopt, FakeValue{kTypeSz, Bytes{0}}, true, true},
+        MessageCase{"FolderExpandable", std::nullopt, FakeValue{kTypeExpandSz, Sz("C:\\Tools")}, true, true},
+        MessageCase{"FolderTooBig", std::nullopt, FakeValue{kTypeSz, Sz(std::string(1100, 'd'))}, true, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(StartSysInfo, FolderFileThatWillNotStartGivesTheMessage) {
     FakePlatform p;
-    p.SetFolder({kRegSz, Sz("C:\\Tools")});
+    p.SetFolder({kTypeSz, Sz("C:\\Tools")});
     p.normalFiles.insert(kFolderTool);
     StartSysInfo(p);
     EXPECT_EQ(p.started, std::vector<std::wstring>{kFolderTool});
@@ -355,7 +361,7 @@ TEST(StartSysInfo, PressingAgainDecidesAfresh) {
     FakePlatform p;
     StartSysInfo(p);
     EXPECT_EQ(p.messages.size(), 1u);
-    p.SetPath({kRegSz, Sz("C:\\Program Files\\Common Files\\Microsoft Shared\\MSInfo\\msinfo32.exe")});
+    p.SetPath({kTypeSz, Sz("C:\\Program Files\\Common Files\\Microsoft Shared\\MSInfo\\msinfo32.exe")});
     p.startable.insert(kToolPath);
     StartSysInfo(p);
     EXPECT_EQ(p.messages.size(), 1u);

@@ -3,7 +3,7 @@
 // find them, its texts, its pictures, its registry values, and how to read
 // its resources from outside. Written down here once, from how the program
 // must behave, never taken from the program's own code.
-#include "tests/e2e/Driver_win.h"
+#include "tools/driver/Driver_win.h"
 
 #include <cstdint>
 #include <functional>
@@ -94,8 +94,9 @@ struct DialogContents {
 };
 DialogContents ReadDialog(HWND dialog);
 
-// Lumora's message box, captioned "Lumora", if the process shows one.
-HWND FindMessageBox(DWORD pid);
+// Lumora's message box, captioned "Lumora", if the process shows one; with
+// `visibleOnly` false also one made but not shown yet.
+HWND FindMessageBox(DWORD pid, bool visibleOnly = true);
 HWND WaitForMessageBox(DWORD pid, DWORD timeoutMs = 5000);
 // Presses OK and waits until the box has gone.
 bool CloseMessageBox(HWND box);

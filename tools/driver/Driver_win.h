@@ -118,6 +118,8 @@ private:
 
 // The processes that `parent` started, as far as they still run.
 std::vector<DWORD> ChildProcessIds(DWORD parent);
+// Whether a process runs from a file of that name (no folder), as Wine lists them.
+bool ProcessRuns(std::wstring_view exeName);
 
 // The Linux process under Wine whose command line, as Wine sets it from the
 // Windows one, contains `commandLine`; 0 when there is none (or no Wine).
@@ -146,15 +148,30 @@ RECT PlaceInClient(HWND window, HWND control);
 // Twips as pixels at the system's DPI, as the dialogs lay them out.
 int TwipsToPixels(int twips);
 
-// Sent with a 2-second limit: the window has handled it when this returns.
-LRESULT SendWithin(HWND hwnd, UINT msg, WPARAM wp = 0, LPARAM lp = 0);
-// Pointer movement as a window receives it, at a client position. Real
-// pointer input is no use for exact positions: Xvfb's own pointer cannot be
-// moved, and Wine pulls its cursor back to where X has it a few milliseconds
-// after every SendInput movement.
-void MoveOver(HWND hwnd, int x, int y);
+// Sent with a 2-second limit. True when the window has handled it, and with it
+// every message sent to it before (a thread takes sent messages in order; under
+// Wine that includes asynchronous window moves and shows); false when it did
+// not answer, or its process ended while handling it.
+bool SendWithin(HWND hwnd, UINT msg, WPARAM wp = 0, LPARAM lp = 0);
+// Pointer movement as a window receives it, at a client position; false when
+// the window did not answer it, as when it ended on it. Real pointer input is
+// no use for exact positions: Xvfb's own pointer cannot be moved, and Wine
+// pulls its cursor back to where X has it a few milliseconds after every
+// SendInput movement.
+bool MoveOver(HWND hwnd, int x, int y);
+// The window system sends a window a movement at the pointer's place when the
+// window appears under it, and a Wine virtual desktop puts its pointer back
+// where X has it (off the desktop, in these sessions) after every movement,
+// with a movement too. A test whose movements must be the only ones waits
+// until the pointer rests off the screen or, on a display whose pointer stays
+// where it is put, parks it where its movements begin.
+bool PointerOffScreen();
+bool ParkPointer(int x, int y);  // waits until it is there
 // Brings the window to the foreground and waits until it is there.
 void Activate(HWND hwnd);
+// Presses Tab and waits until it has moved the focus in the dialog: its thread
+// has handled every key sent before, which come through the same queue.
+bool KeysHandled(HWND dialog);
 
 // Input through SendInput, as a user would give it.
 void PressKey(WORD vk);
@@ -192,6 +209,9 @@ Box NonBlackBox(const Image& shot);
 
 // The window as it stands on screen, frame included.
 Image CaptureWindow(HWND hwnd);
+// True once every visible control of the window that has a text shows a pixel
+// as dark as text: the window has been drawn.
+bool TextsDrawn(HWND window);
 
 // Another process cannot read a window's icon under Wine, but can see it: the
 // application icon has red in it (SAVE on the monitor's screen).

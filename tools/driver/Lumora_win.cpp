@@ -1,4 +1,4 @@
-#include "tests/e2e/Lumora_win.h"
+#include "tools/driver/Lumora_win.h"
 
 #include "resource.h"
 
@@ -156,8 +156,8 @@ DialogContents ReadDialog(HWND dialog) {
     return c;
 }
 
-HWND FindMessageBox(DWORD pid) {
-    for (HWND hwnd : TopWindowsOf(pid))
+HWND FindMessageBox(DWORD pid, bool visibleOnly) {
+    for (HWND hwnd : TopWindowsOf(pid, visibleOnly))
         if (ClassName(hwnd) == L"#32770" && WindowText(hwnd) == kTitle) return hwnd;
     return nullptr;
 }

@@ -1,4 +1,4 @@
-#include "tests/e2e/Driver_win.h"
+#include "tools/driver/Driver_win.h"
 
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -408,15 +408,35 @@ double CpuSeconds(HANDLE process, const std::wstring& commandLine) {
     return static_cast<double>(user + kernel) / 100.0;
 }
 
-std::vector<DWORD> ChildProcessIds(DWORD parent) {
-    std::vector<DWORD> children;
-    const UniqueKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+namespace {
+
+// Every process the system lists, as a snapshot sees them.
+std::vector<PROCESSENTRY32W> Processes() {
+    std::vector<PROCESSENTRY32W> all;
+    const UniqueHandle<HANDLE, CloseKernelHandle, -1> snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
     for (BOOL more = snapshot && ::Process32FirstW(snapshot.get(), &entry); more;
          more = ::Process32NextW(snapshot.get(), &entry))
+        all.push_back(entry);
+    return all;
+}
+
+}  // namespace
+
+std::vector<DWORD> ChildProcessIds(DWORD parent) {
+    std::vector<DWORD> children;
+    for (const PROCESSENTRY32W& entry : Processes())
         if (entry.th32ParentProcessID == parent) children.push_back(entry.th32ProcessID);
     return children;
+}
+
+bool ProcessRuns(std::wstring_view exeName) {
+    for (const PROCESSENTRY32W& entry : Processes())
+        if (::CompareStringOrdinal(entry.szExeFile, -1, exeName.data(), static_cast<int>(exeName.size()), TRUE) ==
+            CSTR_EQUAL)
+            return true;
+    return false;
 }
 
 Process::Process(Process&& other) noexcept
@@ -544,17 +564,50 @@ RECT PlaceInClient(HWND window, HWND control) {
     return RECT{r.left - origin.left, r.top - origin.top, r.right - origin.left, r.bottom - origin.top};
 }
 
-LRESULT SendWithin(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+bool SendWithin(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     DWORD_PTR result = 0;
-    ::SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_ABORTIFHUNG, 2000, &result);
-    return static_cast<LRESULT>(result);
+    return ::SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_ABORTIFHUNG, 2000, &result) != 0;
 }
 
-void MoveOver(HWND hwnd, int x, int y) { SendWithin(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(x, y)); }
+bool MoveOver(HWND hwnd, int x, int y) { return SendWithin(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(x, y)); }
+
+namespace {
+
+POINT PointerPlace() {
+    POINT p{};
+    ::GetCursorPos(&p);
+    return p;
+}
+
+HWND FocusOf(HWND window) {
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof(gui);
+    return ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &gui) ? gui.hwndFocus : nullptr;
+}
+
+}  // namespace
+
+bool PointerOffScreen() {
+    const POINT p = PointerPlace();
+    const int left = ::GetSystemMetrics(SM_XVIRTUALSCREEN), top = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
+    return p.x < left || p.y < top || p.x >= left + ::GetSystemMetrics(SM_CXVIRTUALSCREEN) ||
+           p.y >= top + ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+}
+
+bool ParkPointer(int x, int y) {
+    ::SetCursorPos(x, y);
+    return WaitUntil([&] { return PointerPlace().x == x && PointerPlace().y == y; }, 2000);
+}
 
 void Activate(HWND hwnd) {
     ::SetForegroundWindow(hwnd);
     WaitUntil([&] { return ::GetForegroundWindow() == hwnd; }, 2000);
+}
+
+bool KeysHandled(HWND dialog) {
+    const HWND before = FocusOf(dialog);
+    PressKey(VK_TAB);
+    return WaitUntil([&] { return FocusOf(dialog) != before && ::IsChild(dialog, FocusOf(dialog)); }, 3000);
 }
 
 int TwipsToPixels(int twips) { return ::MulDiv(twips, static_cast<int>(::GetDpiForSystem()), 1440); }
@@ -677,6 +730,21 @@ Image CaptureWindow(HWND hwnd) {
     window.height = std::min<LONG>(r.bottom, shot.height) - std::max<LONG>(r.top, 0);
     if (window.width <= 0 || window.height <= 0) return {};
     return window;
+}
+
+bool TextsDrawn(HWND window) {
+    const Image shot = CaptureScreen();
+    for (HWND child : ChildWindows(window)) {
+        if (!::IsWindowVisible(child) || WindowText(child).empty()) continue;
+        RECT r{};
+        ::GetWindowRect(child, &r);
+        bool dark = false;
+        for (int y = std::max<LONG>(r.top, 0); y < std::min<LONG>(r.bottom, shot.height) && !dark; ++y)
+            for (int x = std::max<LONG>(r.left, 0); x < std::min<LONG>(r.right, shot.width) && !dark; ++x)
+                dark = NearColour(shot.At(x, y), 0x000000, 0x40);
+        if (!dark) return false;
+    }
+    return true;
 }
 
 bool TitleBarHasRed(HWND hwnd) {

@@ -1,4 +1,4 @@
-#include "saver/MovementTest.h"
+#include "saver/MovementEndsShow.h"
 
 namespace lumora {
 

@@ -1,18 +1,25 @@
 #!/usr/bin/env bash
-# One Wine prefix and one Xvfb display for a whole ctest run of the
-# end-to-end tests; each test then runs inside a Wine virtual desktop that has
-# a taskbar ("shell").
+# One Wine prefix and one Xvfb display, for a whole ctest run of the
+# end-to-end tests, for the benchmark and for the demo. The tests each run
+# inside a Wine virtual desktop that has a taskbar ("shell").
 #
-#   wine-session.sh start STATE_DIR
-#   wine-session.sh run   STATE_DIR [--dpi N] WIDTHxHEIGHT PROGRAM.exe [ARGS...]
-#   wine-session.sh run   STATE_DIR dual:WxH+WxH PROGRAM.exe [ARGS...]
+#   wine-session.sh start  STATE_DIR [WIDTHxHEIGHT]
+#       the prefix (made once, then kept) and an Xvfb screen, 2560x1600 unless given
+#   wine-session.sh prefix STATE_DIR
+#       the prefix alone, for work that needs no display
+#   wine-session.sh run    STATE_DIR [--dpi N] WIDTHxHEIGHT PROGRAM.exe [ARGS...]
+#   wine-session.sh run    STATE_DIR dual:WxH+WxH PROGRAM.exe [ARGS...]
+#       a test driver, in a virtual desktop of its own; exits with its result
+#   wine-session.sh exec   STATE_DIR COMMAND [ARGS...]
+#       any command (wine, import, xdotool) in the session's prefix and on its
+#       display, or on the caller's display when the session has none
+#   wine-session.sh stop   STATE_DIR
 #
 # --dpi runs at that system DPI (LogPixels) instead of 96.
 #
 # "dual" runs on two monitors side by side instead of a virtual desktop (which
 # Wine gives one monitor only): a nested X server with two Xinerama heads and
 # without RandR, so that Wine takes its monitors from Xinerama.
-#   wine-session.sh stop  STATE_DIR
 #
 # LUMORA_E2E_STATE in the environment overrides STATE_DIR, so that two
 # developers' runs on one machine keep to prefixes and displays of their own.
@@ -62,12 +69,16 @@ make_prefix() {
 }
 
 case "$cmd" in
+prefix)
+  stop_session
+  [ -f "$WINEPREFIX/.lumora-ready" ] || make_prefix
+  ;;
 start)
   stop_session
   [ -f "$WINEPREFIX/.lumora-ready" ] || make_prefix
   # Xvfb picks a free display and reports it on fd 3.
   exec 3>"$state/display"
-  Xvfb -displayfd 3 -screen 0 2560x1600x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "${1:-2560x1600}x24" -nolisten tcp >/dev/null 2>&1 &
   echo $! >"$state/xvfb.pid"
   exec 3>&-
   for _ in $(seq 100); do [ -s "$state/display" ] && break; sleep 0.1; done
@@ -145,6 +156,10 @@ run)
   rm -f "$result"
   exit "${code:-1}"
   ;;
+exec)
+  [ -s "$state/display" ] && export DISPLAY=":$(cat "$state/display")"
+  exec "$@"
+  ;;
 stop)
   stop_session
   # Wine keeps a server directory per prefix, named after the prefix's device and inode.
@@ -153,7 +168,7 @@ stop)
   fi
   ;;
 *)
-  echo "usage: $0 start|run|stop STATE_DIR ..." >&2
+  echo "usage: $0 start|prefix|run|exec|stop STATE_DIR ..." >&2
   exit 2
   ;;
 esac

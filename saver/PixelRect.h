@@ -1,0 +1,21 @@
+#pragma once
+
+namespace lumora {
+
+// A rectangle of whole pixels, [left, right) x [top, bottom): a picture's
+// place in the window, or a monitor on the screen.
+struct PixelRect {
+    long left = 0;
+    long top = 0;
+    long right = 0;
+    long bottom = 0;
+    long width() const { return right - left; }
+    long height() const { return bottom - top; }
+    bool operator==(const PixelRect&) const = default;
+    bool Empty() const { return right <= left || bottom <= top; }
+    bool Overlaps(const PixelRect& o) const {
+        return left < o.right && o.left < right && top < o.bottom && o.top < bottom;
+    }
+};
+
+}  // namespace lumora
