@@ -29,7 +29,7 @@ bool SkipEntropyData(SequentialReader& r, std::uint64_t& budget) {
 }  // namespace
 
 std::size_t MemorySource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
-    if (offset >= data_.size()) return 0;
+    if (offset >= data_.size() || out.empty()) return 0;
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), data_.size() - offset));
     std::memcpy(out.data(), data_.data() + offset, n);
     return n;
