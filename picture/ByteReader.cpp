@@ -36,7 +36,9 @@ std::size_t MemorySource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> o
 }
 
 std::vector<std::uint8_t> ReadPiece(const ByteSource& source, std::uint64_t offset, std::size_t limit) {
-    std::vector<std::uint8_t> piece(std::min(limit, kPieceLimit));
+    const std::uint64_t size = source.Size();
+    std::vector<std::uint8_t> piece(
+        static_cast<std::size_t>(offset < size ? std::min<std::uint64_t>(std::min(limit, kPieceLimit), size - offset) : 0));
     piece.resize(source.ReadAt(offset, piece));
     return piece;
 }
@@ -69,7 +71,8 @@ void SequentialReader::Skip(std::uint64_t count) {
 
 bool SequentialReader::Fill() {
     chunkStart_ = position_;
-    chunk_.resize(kChunk);
+    const std::uint64_t size = source_.Size();
+    chunk_.resize(static_cast<std::size_t>(position_ < size ? std::min<std::uint64_t>(kChunk, size - position_) : 0));
     chunk_.resize(source_.ReadAt(position_, chunk_));
     return !chunk_.empty();
 }
