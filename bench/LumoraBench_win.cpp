@@ -13,7 +13,7 @@
 #include "bench/SaverBench_win.h"
 #include "common/AppProperties_win.h"
 #include "picture/PictureHelperMain_win.h"
-#include "saver/Fitting.h"
+#include "picture/Fitting.h"
 #include "saver/PictureHelper_win.h"
 #include "tools/driver/Driver_win.h"
 

@@ -4,7 +4,7 @@
 // reply and the fitted pixels. The helper may be compromised by the file it
 // reads, so the saver copies a reply out before it looks at it and trusts
 // nothing in it beyond "request N: these W x H pixels at this place, or none".
-#include "saver/Fitting.h"
+#include "common/Geometry.h"
 
 #include <atomic>
 #include <cstddef>
@@ -26,6 +26,10 @@ struct FileStamp {
 
 inline constexpr char kChannelMagic[16] = "Lumora pictures";
 inline constexpr std::uint32_t kChannelVersion = 1;
+// Larger than any real colour profile (a CMYK lookup table is a few MiB at
+// most): the longest display profile the channel carries, and the longest
+// profile the helper trusts.
+inline constexpr std::size_t kMaxProfileBytes = 8u << 20;
 // Room for the longest path Windows allows, terminator included.
 inline constexpr std::size_t kChannelPathChars = 32768;
 

@@ -6,6 +6,8 @@
 // Here: which colour space a picture is converted from and to, what a profile
 // must look like before it is trusted, and the two small profiles Lumora
 // builds itself (sRGB, Adobe RGB) so that it depends on no file a system may lack.
+#include "common/PictureChannel.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -64,9 +66,6 @@ struct ProfileHeader {
     std::uint32_t dataSpace = 0;
     std::uint32_t connectionSpace = 0;
 };
-
-// Larger than any real profile: a colour lookup table for CMYK is a few MiB at most.
-inline constexpr std::size_t kMaxProfileBytes = 8u << 20;
 
 // The header of a profile fit to convert pixels with: long enough for what it
 // declares, the 'acsp' mark, a device class that describes pixels (input,

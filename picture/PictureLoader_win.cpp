@@ -5,7 +5,7 @@
 #include "picture/ColourTransform_win.h"
 #include "picture/Orientation.h"
 #include "picture/PictureHeader.h"
-#include "saver/Fitting.h"
+#include "picture/Fitting.h"
 
 #include <algorithm>
 #include <atomic>

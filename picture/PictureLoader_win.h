@@ -3,7 +3,6 @@
 // upright 32-bit pixels in the display's colours. It reads and decodes untrusted files, so it runs
 // only in the picture helper process, never in the saver.
 #include "common/PictureChannel.h"
-#include "saver/Slideshow.h"
 
 #include <windows.h>
 #include <wincodec.h>

@@ -2,8 +2,8 @@
 
 #include "common/AppProperties_win.h"
 #include "common/MessageLoop_win.h"
-#include "picture/DisplayProfile_win.h"
 #include "resource.h"
+#include "saver/DisplayProfile_win.h"
 #include "saver/InputMessages_win.h"
 #include "saver/LastChance_win.h"
 

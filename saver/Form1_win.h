@@ -2,7 +2,6 @@
 #include "common/UniqueHandle_win.h"
 #include "common/Window_win.h"
 #include "saver/Desktop_win.h"
-#include "saver/Fitting.h"
 #include "saver/MonitorCover_win.h"
 #include "saver/PictureWorker_win.h"
 #include "saver/Slideshow.h"

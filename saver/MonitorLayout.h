@@ -1,6 +1,6 @@
 #pragma once
 // Which monitors besides the main one need a black cover of their own.
-#include "saver/PixelRect.h"
+#include "common/Geometry.h"
 
 #include <vector>
 

@@ -1,6 +1,6 @@
 #include "saver/PictureWorker_win.h"
 
-#include "picture/DisplayProfile_win.h"
+#include "saver/DisplayProfile_win.h"
 #include "saver/PictureCycle.h"
 #include "saver/PictureHelper_win.h"
 #include "saver/PictureSchedule.h"

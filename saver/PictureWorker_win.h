@@ -4,7 +4,6 @@
 // results until the window takes them, so that the window thread never waits
 // for a file, a decoder or another process, and answers every key at once.
 #include "common/UniqueHandle_win.h"
-#include "saver/Fitting.h"
 #include "saver/Slideshow.h"
 
 #include <windows.h>

@@ -2,6 +2,7 @@
 // The slideshow's state and decisions, apart from any window: which picture
 // each step asks for, which prepared picture may be shown, and when a pointer
 // movement ends the show. Form1 only translates messages into these calls.
+#include "common/Geometry.h"
 #include "saver/MovementEndsShow.h"
 #include "saver/PictureCycle.h"
 
@@ -9,13 +10,6 @@
 #include <optional>
 
 namespace lumora {
-
-// The client area a picture is fitted into, in pixels.
-struct ClientSize {
-    int width = 0;
-    int height = 0;
-    bool operator==(const ClientSize&) const = default;
-};
 
 // Picture `number` fitted to `size`. Ids grow with every request, so a result
 // always tells which request it answers.

@@ -1,7 +1,7 @@
 // Picture files say what size they are, and a hostile one can claim anything
 // from 1 x 65535 to 4 billion pixels a side. The fitting must place every
 // picture inside the screen with its aspect kept, or refuse it.
-#include "saver/Fitting.h"
+#include "picture/Fitting.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <algorithm>

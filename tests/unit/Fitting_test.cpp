@@ -1,4 +1,4 @@
-#include "saver/Fitting.h"
+#include "picture/Fitting.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "saver/PixelRect.h"
+#include "common/Geometry.h"
 
 #include <optional>
 

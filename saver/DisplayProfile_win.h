@@ -2,7 +2,7 @@
 // The display's colour profile, the target of every conversion. The saver
 // looks up its name (cheap); reading the file is file work and runs where the
 // pictures are prepared, never on the window thread.
-#include "picture/ColourSpace.h"
+#include "common/PictureChannel.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "picture/DisplayProfile_win.h"
+#include "saver/DisplayProfile_win.h"
 
 #include "common/UniqueHandle_win.h"
 

@@ -1,6 +1,14 @@
 #pragma once
+// Sizes and rectangles in whole pixels, shared by the saver and its picture helper.
 
 namespace lumora {
+
+// The client area a picture is fitted into, in pixels.
+struct ClientSize {
+    int width = 0;
+    int height = 0;
+    bool operator==(const ClientSize&) const = default;
+};
 
 // A rectangle of whole pixels, [left, right) x [top, bottom): a picture's
 // place in the window, or a monitor on the screen.
