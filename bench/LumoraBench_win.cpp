@@ -106,7 +106,10 @@ class BenchHelper {
 public:
     bool Start(int screenW, int screenH) {
         const double start = Now();
-        if (!helper_.Start(std::uint64_t(screenW) * std::uint64_t(screenH) * 4) || !AwaitReply(helper_, 0)) return false;
+        const auto ready = helper_.Start(lumora::Rung::LowIntegrityInJob, std::uint64_t(screenW) * std::uint64_t(screenH) * 4)
+                               ? AwaitReply(helper_, 0)
+                               : std::nullopt;
+        if (!ready || ready->kind != lumora::ReplyKind::Ready) return false;
         startMs_ = (Now() - start) * 1000;
         return true;
     }

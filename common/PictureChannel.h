@@ -4,6 +4,29 @@
 // reply and the fitted pixels. The helper may be compromised by the file it
 // reads, so the saver copies a reply out before it looks at it and trusts
 // nothing in it beyond "request N: these W x H pixels at this place, or none".
+//
+// The sequence, one helper's life:
+//  1. The saver writes the header (magic, version, handles, display profile,
+//     pixel area) and starts the helper with the section as its standard input.
+//  2. Ready. The helper creates its imaging factory and prepares the test
+//     picture built into it through the same path as any picture, into the
+//     pixel area; then writes reply {id 0, Ready, abilities} or {id 0, Unable,
+//     failed step, code} and signals the reply event. The saver sends nothing
+//     before Ready; Unable, an end before Ready, or no Ready within
+//     kReadyBudgetMs is a failed start (the saver steps down its ladder).
+//  3. Request. The saver writes `request` (a new id each time) and signals the
+//     request event; only while no request is under way.
+//  4. Cancel. The saver may store the id in `cancel` at any time; the helper
+//     looks between steps and answers Cancelled.
+//  5. Stamp. As soon as the file is open the helper writes `openedStamp`, then
+//     `stampFor` = the id, so a preparation that never ends still leaves it.
+//  6. Reply. The helper writes `reply` (id, kind, place, stamp) and the pixels,
+//     then signals the reply event and waits for the next request. The saver
+//     copies the reply out, checks it (PictureInReply) and copies the pixels.
+//  7. End. The helper ends when the saver's process ends (it watches it), when
+//     its job's handle closes, or when the saver ends it (over a budget, no
+//     longer wanted, or the show asleep); the saver sees the process handle
+//     signalled. The helper never writes the header or the request.
 #include "common/Geometry.h"
 
 #include <atomic>
@@ -25,7 +48,7 @@ struct FileStamp {
 };
 
 inline constexpr char kChannelMagic[16] = "Lumora pictures";
-inline constexpr std::uint32_t kChannelVersion = 1;
+inline constexpr std::uint32_t kChannelVersion = 2;
 // Larger than any real colour profile (a CMYK lookup table is a few MiB at
 // most): the longest display profile the channel carries, and the longest
 // profile the helper trusts.
@@ -40,7 +63,28 @@ enum class ReplyKind : std::uint32_t {
     NotAPicture = 3,  // missing, unreadable, refused, or it cannot be placed
     Unchanged = 4,    // the file is as the request's stamp says; nothing was decoded
     Cancelled = 5,    // the saver no longer wanted it
+    Unable = 6,       // the helper has started but cannot prepare pictures
 };
+
+// What a helper that has started can do, in its Ready reply.
+enum HelperAbility : std::uint32_t {
+    kAbleToDecode = 1,           // its test picture came out right
+    kAbleToConvertColours = 2,   // the colour management module converts
+};
+
+// The steps of a helper's start that can fail, in an Unable reply.
+enum class HelperStep : std::uint32_t {
+    Com = 1,
+    ImagingFactory = 2,
+    TestDecoder = 3,
+    TestFrame = 4,
+    TestScale = 5,
+    TestConvert = 6,
+    TestCopy = 7,
+    TestPixels = 8,
+};
+// For the saver's trail; the number comes from the helper, so any number has a name.
+const wchar_t* HelperStepName(std::uint32_t step);
 
 struct ChannelRequest {
     std::uint32_t id = 0;
@@ -60,6 +104,10 @@ struct ChannelReply {
     std::int32_t width = 0;
     std::int32_t height = 0;
     FileStamp stamp;  // the file as it was opened
+    // Ready: HelperAbility bits. Unable: the HelperStep that failed and its code.
+    std::uint32_t abilities = 0;
+    std::uint32_t failedStep = 0;
+    std::uint32_t failureCode = 0;
 };
 
 struct ChannelHeader {

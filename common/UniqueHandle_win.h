@@ -123,6 +123,7 @@ public:
     ComScope(const ComScope&) = delete;
     ComScope& operator=(const ComScope&) = delete;
     bool ok() const noexcept { return SUCCEEDED(hr_); }
+    HRESULT result() const noexcept { return hr_; }
 
 private:
     HRESULT hr_;

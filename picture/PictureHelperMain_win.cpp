@@ -1,5 +1,6 @@
 #include "picture/PictureHelperMain_win.h"
 
+#include "common/NoCrashDialog_win.h"
 #include "common/PictureChannel.h"
 #include "common/UniqueHandle_win.h"
 #include "picture/PictureLoader_win.h"
@@ -47,6 +48,8 @@ HANDLE PictureHelperChannel() {
 }
 
 int RunPictureHelper(HANDLE channel) {
+    // Before anything can fault.
+    NoCrashDialog();
     const UniqueView view(::MapViewOfFile(channel, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
     MEMORY_BASIC_INFORMATION region{};
     if (!view || !::VirtualQuery(view.get(), &region, sizeof region)) return 1;
@@ -67,18 +70,31 @@ int RunPictureHelper(HANDLE channel) {
     if (!inside(header->profileOffset, header->profileBytes) || !inside(header->pixelOffset, header->pixelBytes))
         return 1;
 
-    ComScope com(COINIT_MULTITHREADED);
-    PictureLoader loader;
-    if (com.ok()) loader.Init();  // without it every picture is "not a picture"
-    const auto* profile = static_cast<const std::uint8_t*>(view.get()) + header->profileOffset;
-    loader.SetDisplayProfile(std::vector<std::uint8_t>(profile, profile + header->profileBytes));
-    ChannelReply ready;
-    ready.kind = ReplyKind::Ready;
-    header->reply = ready;
-    ::SetEvent(replies);
-
     const PixelBuffer out{static_cast<std::uint8_t*>(view.get()) + header->pixelOffset,
                           static_cast<std::size_t>(header->pixelBytes)};
+    // Ready means able: the imaging factory made and the test picture
+    // prepared, as any picture is, under whatever confinement this helper
+    // runs in. Otherwise the saver hears what failed and steps down.
+    ComScope com(COINIT_MULTITHREADED);
+    PictureLoader loader;
+    const auto* profile = static_cast<const std::uint8_t*>(view.get()) + header->profileOffset;
+    loader.SetDisplayProfile(std::vector<std::uint8_t>(profile, profile + header->profileBytes));
+    ChannelReply greeting;
+    HelperReadiness readiness;
+    if (!com.ok()) {
+        readiness = {0, HelperStep::Com, static_cast<std::uint32_t>(com.result())};
+    } else if (const HRESULT hr = loader.Init(); FAILED(hr)) {
+        readiness = {0, HelperStep::ImagingFactory, static_cast<std::uint32_t>(hr)};
+    } else {
+        readiness = loader.TestItself(out);
+    }
+    greeting.kind = readiness.abilities & kAbleToDecode ? ReplyKind::Ready : ReplyKind::Unable;
+    greeting.abilities = readiness.abilities;
+    greeting.failedStep = static_cast<std::uint32_t>(readiness.failedStep);
+    greeting.failureCode = readiness.failureCode;
+    header->reply = greeting;
+    ::SetEvent(replies);
+    if (greeting.kind == ReplyKind::Unable) return 2;
     for (;;) {
         if (::WaitForSingleObject(requests, INFINITE) != WAIT_OBJECT_0) return 1;
         const ChannelRequest& r = header->request;

@@ -1,16 +1,17 @@
 #include "picture/PictureLoader_win.h"
 
+#include "common/AppFolder.h"
 #include "common/UniqueHandle_win.h"
 #include "common/Wow64_win.h"
 #include "picture/ColourTransform_win.h"
+#include "picture/Fitting.h"
 #include "picture/Orientation.h"
 #include "picture/PictureHeader.h"
-#include "picture/Fitting.h"
+#include "picture/PictureStream_win.h"
 
 #include <algorithm>
-#include <atomic>
+#include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 using Microsoft::WRL::ComPtr;
@@ -27,6 +28,17 @@ constexpr auto kHighQualityCubic = static_cast<WICBitmapInterpolationMode>(4);
 // holds a band's worth, not the whole picture.
 constexpr UINT kBandRows = 32;
 
+// The helper's test picture: 4 x 4 pixels of one colour, a PNG that every
+// imaging component decodes. Fitted into 2 x 2 it must come out as 2 x 2
+// pixels of that colour (premultiplied B, G, R, A).
+constexpr std::uint8_t kTestPng[] = {
+    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00, 0x00,
+    0x04, 0x00, 0x00, 0x00, 0x04, 0x08, 0x02, 0x00, 0x00, 0x00, 0x26, 0x93, 0x09, 0x29, 0x00, 0x00, 0x00, 0x10, 0x49,
+    0x44, 0x41, 0x54, 0x78, 0xDA, 0x63, 0x70, 0x68, 0x38, 0x00, 0x47, 0x0C, 0xC4, 0x71, 0x00, 0x68, 0x52, 0x18, 0x01,
+    0x86, 0x2C, 0x9A, 0xF2, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+constexpr ClientSize kTestClient{2, 2};
+constexpr std::uint8_t kTestBgra[4] = {0xC0, 0x80, 0x40, 0xFF};
+
 bool Cancelled(const CancelCheck& cancelled) { return cancelled && cancelled(); }
 
 FileStamp StampOf(HANDLE file) {
@@ -36,143 +48,49 @@ FileStamp StampOf(HANDLE file) {
                      (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) | info.ftLastWriteTime.dwLowDateTime};
 }
 
-// The header readers' view of the open file: reads at an offset, no mapping.
-class FileSource final : public ByteSource {
-public:
-    explicit FileSource(HANDLE file) : file_(file) {
-        LARGE_INTEGER size{};
-        if (::GetFileSizeEx(file, &size)) size_ = static_cast<std::uint64_t>(size.QuadPart);
-    }
-    std::uint64_t Size() const override { return size_; }
-    std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
-        std::size_t filled = 0;
-        while (filled < out.size() && offset + filled < size_) {
-            OVERLAPPED at{};
-            at.Offset = static_cast<DWORD>(offset + filled);
-            at.OffsetHigh = static_cast<DWORD>((offset + filled) >> 32);
-            DWORD read = 0;
-            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(out.size() - filled, 1 << 20));
-            if (!::ReadFile(file_, out.data() + filled, chunk, &read, &at) || read == 0) break;
-            filled += read;
-        }
-        return filled;
-    }
-
-private:
-    HANDLE file_;
-    std::uint64_t size_ = 0;
-};
-
-// The decoders read the file through this, on demand, from the one handle the
-// preparation opened: a mapped view of the whole file (what the imaging
-// component offers for a handle) would put all of it into memory at once.
-class FileStream final : public IStream {
-public:
-    explicit FileStream(HANDLE file) : file_(file) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_ISequentialStream || iid == IID_IStream) {
-            *out = static_cast<IStream*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
-
-    HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override {
-        DWORD done = 0;
-        if (!::ReadFile(file_, buffer, size, &done, nullptr)) return HRESULT_FROM_WIN32(::GetLastError());
-        if (read) *read = done;
-        return done == size ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
-        // STREAM_SEEK_SET, _CUR and _END are FILE_BEGIN, _CURRENT and _END.
-        LARGE_INTEGER now{};
-        if (origin > STREAM_SEEK_END || !::SetFilePointerEx(file_, move, &now, origin))
-            return STG_E_INVALIDFUNCTION;
-        if (position) position->QuadPart = static_cast<ULONGLONG>(now.QuadPart);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
-        LARGE_INTEGER size{};
-        if (!stat || !::GetFileSizeEx(file_, &size)) return STG_E_INVALIDPOINTER;
-        *stat = STATSTG{};
-        stat->type = STGTY_STREAM;
-        stat->cbSize.QuadPart = static_cast<ULONGLONG>(size.QuadPart);
-        stat->grfMode = STGM_READ;
-        return S_OK;
-    }
-    // Read-only and not shared.
-    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
-    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
-    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Revert() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-        return STG_E_INVALIDFUNCTION;
-    }
-    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-        return STG_E_INVALIDFUNCTION;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IStream** out) override {
-        if (out) *out = nullptr;
-        return E_NOTIMPL;
-    }
-
-private:
-    ~FileStream() = default;
-
-    HANDLE file_;  // owned by the preparation, which outlives every decoder
-    std::atomic<ULONG> references_{1};
-};
-
 // Step: scale to the fitted size, right after the frame: on Windows the
 // scaler then lets a JPEG decoder decode at a reduced size.
-ComPtr<IWICBitmapSource> ScaleTo(IWICImagingFactory* factory, IWICBitmapSource* source, UINT width, UINT height) {
+ComPtr<IWICBitmapSource> ScaleTo(IWICImagingFactory* factory, IWICBitmapSource* source, UINT width, UINT height,
+                                 StepFailure& failure) {
     UINT w = 0, h = 0;
-    if (FAILED(source->GetSize(&w, &h))) return nullptr;
+    HRESULT hr = source->GetSize(&w, &h);
+    if (FAILED(hr)) return failure.Note(HelperStep::TestScale, hr), nullptr;
     if (w == width && h == height) return source;
     ComPtr<IWICBitmapScaler> scaler;
-    if (FAILED(factory->CreateBitmapScaler(&scaler))) return nullptr;
-    if (FAILED(scaler->Initialize(source, width, height, kHighQualityCubic)) &&
-        FAILED(scaler->Initialize(source, width, height, WICBitmapInterpolationModeFant)))
-        return nullptr;
+    if (FAILED(hr = factory->CreateBitmapScaler(&scaler)) ||
+        (FAILED(scaler->Initialize(source, width, height, kHighQualityCubic)) &&
+         FAILED(hr = scaler->Initialize(source, width, height, WICBitmapInterpolationModeFant))))
+        return failure.Note(HelperStep::TestScale, hr), nullptr;
     return scaler;
 }
 
 // Step: 32-bit pixels of `format`, the fitted size only: premultiplied
 // B, G, R, A, which, read as plain B, G, R, show transparency over black; or
 // C, M, Y, K for a conversion through the picture's own CMYK profile.
-ComPtr<IWICBitmapSource> To32Bit(IWICImagingFactory* factory, IWICBitmapSource* source, const GUID& format) {
+ComPtr<IWICBitmapSource> To32Bit(IWICImagingFactory* factory, IWICBitmapSource* source, const GUID& format,
+                                 StepFailure& failure) {
     // Already there: not every converter (Wine's) can produce every format,
     // CMYK among them, even from itself.
     WICPixelFormatGUID now{};
     if (SUCCEEDED(source->GetPixelFormat(&now)) && now == format) return source;
     ComPtr<IWICFormatConverter> converter;
-    if (FAILED(factory->CreateFormatConverter(&converter)) ||
-        FAILED(converter->Initialize(source, format, WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeCustom)))
-        return nullptr;
+    HRESULT hr = factory->CreateFormatConverter(&converter);
+    if (SUCCEEDED(hr))
+        hr = converter->Initialize(source, format, WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeCustom);
+    if (FAILED(hr)) return failure.Note(HelperStep::TestConvert, hr), nullptr;
     return converter;
 }
 
 // Step: pull width x height pixels into `out`, band by band.
-bool CopyInBands(IWICBitmapSource* source, UINT width, UINT height, std::uint8_t* out, const CancelCheck& cancelled) {
+bool CopyInBands(IWICBitmapSource* source, UINT width, UINT height, std::uint8_t* out, const CancelCheck& cancelled,
+                 StepFailure& failure) {
     const UINT stride = width * 4;
     for (UINT y = 0; y < height; y += kBandRows) {
         if (Cancelled(cancelled)) return false;
         const UINT rows = std::min(kBandRows, height - y);
         const WICRect band{0, static_cast<INT>(y), static_cast<INT>(width), static_cast<INT>(rows)};
-        if (FAILED(source->CopyPixels(&band, stride, stride * rows, out + std::size_t{y} * stride))) return false;
+        const HRESULT hr = source->CopyPixels(&band, stride, stride * rows, out + std::size_t{y} * stride);
+        if (FAILED(hr)) return failure.Note(HelperStep::TestCopy, hr);
     }
     return true;
 }
@@ -197,16 +115,24 @@ void TurnUpright(const std::vector<std::uint32_t>& stored, UINT w, UINT h, Orien
 UniqueFile OpenPicture(const std::wstring& path) {
     [[maybe_unused]] const Wow64FsRedirectionOff native;
     // Shared every way, so that the user may replace or delete the picture
-    // even while it is being read.
-    return UniqueFile(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    // even while it is being read. A folder whose path is long is opened in
+    // the extended-length form, which has no MAX_PATH limit.
+    return UniqueFile(::CreateFileW(LongPathForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 }  // namespace
 
-bool PictureLoader::Init() {
-    return SUCCEEDED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                        IID_PPV_ARGS(&factory_)));
+bool StepFailure::Note(HelperStep failed, HRESULT hr) {
+    if (code == S_OK) {
+        step = failed;
+        code = FAILED(hr) ? hr : E_FAIL;
+    }
+    return false;
+}
+
+HRESULT PictureLoader::Init() {
+    return ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory_));
 }
 
 PreparedPicture PictureLoader::Prepare(const std::wstring& path, ClientSize client,
@@ -223,6 +149,42 @@ PreparedPicture PictureLoader::Prepare(const std::wstring& path, ClientSize clie
         return result;
     }
     if (!file || !result.stamp.present || !factory_) return result;
+    const FileSource source(file.get());
+    StepFailure ignored;
+    const PreparedPicture decoded = Decode(source, client, out, cancelled, ignored);
+    result.kind = decoded.kind;
+    result.rect = decoded.rect;
+    return result;
+}
+
+HelperReadiness PictureLoader::TestItself(PixelBuffer out) const {
+    if (!factory_) return {0, HelperStep::ImagingFactory, static_cast<std::uint32_t>(E_NOINTERFACE)};
+    const MemorySource source(kTestPng);
+    StepFailure failure;
+    const PreparedPicture decoded = Decode(source, kTestClient, out, nullptr, failure);
+    if (decoded.kind != ReplyKind::Picture)
+        return {0, failure.code ? failure.step : HelperStep::TestPixels,
+                static_cast<std::uint32_t>(failure.code ? failure.code : E_FAIL)};
+    const bool right = decoded.rect == PixelRect{0, 0, kTestClient.width, kTestClient.height} &&
+                       out.bytes >= 16 && [&] {
+                           for (int i = 0; i < 16; ++i)
+                               if (std::abs(out.bits[i] - kTestBgra[i % 4]) > 2) return false;
+                           return true;
+                       }();
+    if (!right) return {0, HelperStep::TestPixels, static_cast<std::uint32_t>(E_FAIL)};
+    // Lumora's own Adobe RGB into sRGB, one pixel: without a working colour
+    // module, pictures still show, as stored.
+    std::uint8_t pixel[4] = {0x80, 0x80, 0x80, 0xFF};
+    const bool colours = ToDisplayColours(SourceColour{SourceColour::From::ExifAdobeRgb, AdobeRgbProfile(), false}, {},
+                                          pixel, 1, 1, 4);
+    return {kAbleToDecode | (colours ? kAbleToConvertColours : 0u), HelperStep{}, 0};
+}
+
+// Every picture, the test picture included, takes this one path: refused by
+// its headers, decoded, scaled, turned upright and converted into `out`.
+PreparedPicture PictureLoader::Decode(const ByteSource& source, ClientSize client, PixelBuffer out,
+                                      const CancelCheck& cancelled, StepFailure& failure) const {
+    PreparedPicture result;
     // Whatever stops it from here on, a cancelled preparation says so.
     const auto fail = [&] {
         if (Cancelled(cancelled)) result.kind = ReplyKind::Cancelled;
@@ -230,21 +192,19 @@ PreparedPicture PictureLoader::Prepare(const std::wstring& path, ClientSize clie
     };
 
     // Refused by what its headers declare before any decoder sees it.
-    const FileSource source(file.get());
     if (RefusedByHeader(ReadDeclaredSize(source))) return result;
     const int orientation = NormalisedOrientation(ExifOrientation(source));
     if (Cancelled(cancelled)) return fail();
 
-    LARGE_INTEGER start{};
     ComPtr<IStream> stream;
-    stream.Attach(new FileStream(file.get()));
+    stream.Attach(new SourceStream(source));
     ComPtr<IWICBitmapDecoder> decoder;
     ComPtr<IWICBitmapFrameDecode> frame;
     UINT storedW = 0, storedH = 0;
-    if (!::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) ||
-        FAILED(factory_->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand, &decoder)) ||
-        FAILED(decoder->GetFrame(0, &frame)) || FAILED(frame->GetSize(&storedW, &storedH)))
-        return fail();
+    HRESULT hr = factory_->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand, &decoder);
+    if (FAILED(hr)) return failure.Note(HelperStep::TestDecoder, hr), fail();
+    if (FAILED(hr = decoder->GetFrame(0, &frame)) || FAILED(hr = frame->GetSize(&storedW, &storedH)))
+        return failure.Note(HelperStep::TestFrame, hr), fail();
     // Formats whose headers the reader does not know are held to the budget here.
     if (std::uint64_t{storedW} * storedH > kMaxPicturePixels) return result;
     const bool swap = SwapsSides(orientation);
@@ -259,12 +219,12 @@ PreparedPicture PictureLoader::Prepare(const std::wstring& path, ClientSize clie
     // Scaled as stored, then turned: a large photo is never turned at full size.
     const UINT fitW = swap ? height : width, fitH = swap ? width : height;
     const auto decodeInto = [&](const GUID& format) {
-        ComPtr<IWICBitmapSource> pixels = ScaleTo(factory_.Get(), frame.Get(), fitW, fitH);
-        if (pixels) pixels = To32Bit(factory_.Get(), pixels.Get(), format);
+        ComPtr<IWICBitmapSource> pixels = ScaleTo(factory_.Get(), frame.Get(), fitW, fitH, failure);
+        if (pixels) pixels = To32Bit(factory_.Get(), pixels.Get(), format, failure);
         if (!pixels) return false;
-        if (orientation == 1) return CopyInBands(pixels.Get(), width, height, out.bits, cancelled);
+        if (orientation == 1) return CopyInBands(pixels.Get(), width, height, out.bits, cancelled, failure);
         std::vector<std::uint32_t> stored(std::size_t{fitW} * fitH);
-        if (!CopyInBands(pixels.Get(), fitW, fitH, reinterpret_cast<std::uint8_t*>(stored.data()), cancelled))
+        if (!CopyInBands(pixels.Get(), fitW, fitH, reinterpret_cast<std::uint8_t*>(stored.data()), cancelled, failure))
             return false;
         TurnUpright(stored, fitW, fitH, StepsFor(orientation), width, out.bits);
         return true;

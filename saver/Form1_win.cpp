@@ -2,6 +2,7 @@
 
 #include "common/AppProperties_win.h"
 #include "common/MessageLoop_win.h"
+#include "common/NoCrashDialog_win.h"
 #include "resource.h"
 #include "saver/DisplayProfile_win.h"
 #include "saver/InputMessages_win.h"
@@ -37,6 +38,9 @@ bool Form1::Load() {
     if (!CreateWindowFor(WS_EX_TOOLWINDOW, kClassName, L"Form1", WS_POPUP, 0, 0, ::GetSystemMetrics(SM_CXSCREEN),
                          ::GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr))
         return false;
+    // A fault in the show, or a fail-fast in a library, ends it without a
+    // dialog that would stand over the desktop.
+    NoCrashDialog();
     // Without the worker the show still runs, black. Pictures with a colour
     // space of their own are shown in the colours of the display the show is on.
     worker_.Start(hwnd(), kPictureReady, App().folder,

@@ -1,5 +1,6 @@
 #include "saver/PictureHelper_win.h"
 
+#include "common/AppFolder.h"
 #include "common/AppProperties_win.h"
 #include "saver/PictureSchedule.h"
 
@@ -20,58 +21,90 @@ HANDLE Inheritable(HANDLE h) {
 
 std::uint64_t Number(HANDLE h) { return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(h)); }
 
+void Trail(const std::wstring& line) { ::OutputDebugStringW((line + L"\n").c_str()); }
+
+// The failed step, with the code the system gave, for the trail; false.
+bool Failed(std::wstring_view what, Rung rung, DWORD code = ::GetLastError()) {
+    Trail(TrailFailed(std::wstring(what) + L" failed", code, rung));
+    return false;
+}
+
 // A job that ends the helper with the saver (its handle closes with the
 // saver's process), caps its memory, lets it start no process of its own and
-// takes no crash dialog. A saver already in a job that allows no other (as
-// on Windows 7) runs its helper without one.
-UniqueKernelHandle HelperJob() {
+// takes no crash dialog.
+UniqueKernelHandle HelperJob(Rung rung) {
     UniqueKernelHandle job(::CreateJobObjectW(nullptr, nullptr));
-    if (!job) return {};
+    if (!job) return Failed(L"CreateJobObjectW", rung), UniqueKernelHandle{};
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_PROCESS_MEMORY |
                                               JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION |
                                               JOB_OBJECT_LIMIT_ACTIVE_PROCESS;
     limits.BasicLimitInformation.ActiveProcessLimit = 1;
-    limits.ProcessMemoryLimit = static_cast<SIZE_T>(std::min<std::uint64_t>(kHelperMemoryBudget, SIZE_MAX));
-    if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) return {};
+    limits.ProcessMemoryLimit = static_cast<SIZE_T>(std::min<std::uint64_t>(kHelperMemoryLimit, SIZE_MAX));
+    if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
+        return Failed(L"SetInformationJobObject", rung), UniqueKernelHandle{};
     return job;
 }
 
-// The saver's own token with every privilege but change-notify gone, the
-// administrators group for deny only, and low integrity: the helper can read
-// the pictures and write to the section it was handed, and nothing the user
-// owns. Null when any of it cannot be had; the helper then runs as the saver.
-UniqueKernelHandle HelperToken() {
+// The saver's own token with every privilege but change-notify gone and the
+// administrators group for deny only, at low integrity on the first rung:
+// the helper can read the pictures and write to the section it was handed,
+// and nothing the user owns.
+UniqueKernelHandle HelperToken(Rung rung) {
     UniqueKernelHandle own;
     if (!::OpenProcessToken(::GetCurrentProcess(),
                             TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT, own.put()))
-        return {};
+        return Failed(L"OpenProcessToken", rung), UniqueKernelHandle{};
     BYTE admins[SECURITY_MAX_SID_SIZE];
     DWORD adminsSize = sizeof admins;
-    if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &adminsSize)) return {};
+    if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &adminsSize))
+        return Failed(L"CreateWellKnownSid", rung), UniqueKernelHandle{};
     SID_AND_ATTRIBUTES denied{admins, 0};
     UniqueKernelHandle restricted;
     if (!::CreateRestrictedToken(own.get(), DISABLE_MAX_PRIVILEGE, 1, &denied, 0, nullptr, 0, nullptr,
                                  restricted.put()))
-        return {};
+        return Failed(L"CreateRestrictedToken", rung), UniqueKernelHandle{};
+    if (!LowIntegrity(rung)) return restricted;
     BYTE low[SECURITY_MAX_SID_SIZE];
     DWORD lowSize = sizeof low;
-    if (!::CreateWellKnownSid(WinLowLabelSid, nullptr, low, &lowSize)) return {};
+    if (!::CreateWellKnownSid(WinLowLabelSid, nullptr, low, &lowSize))
+        return Failed(L"CreateWellKnownSid", rung), UniqueKernelHandle{};
     TOKEN_MANDATORY_LABEL label{};
     label.Label.Attributes = SE_GROUP_INTEGRITY;
     label.Label.Sid = low;
-    if (!::SetTokenInformation(restricted.get(), TokenIntegrityLevel, &label, sizeof label + lowSize)) return {};
+    if (!::SetTokenInformation(restricted.get(), TokenIntegrityLevel, &label, sizeof label + lowSize))
+        return Failed(L"SetTokenInformation", rung), UniqueKernelHandle{};
     return restricted;
 }
 
+// Whether the saver itself runs in a job, and whether that job lets a child
+// break away from it (the Task Scheduler, RunAs and remote sessions run
+// programs in jobs).
+struct SaverJob {
+    bool inJob = false;
+    bool breakawayAllowed = false;
+};
+SaverJob OwnJob() {
+    SaverJob job;
+    BOOL in = FALSE;
+    if (!::IsProcessInJob(::GetCurrentProcess(), nullptr, &in) || !in) return job;
+    job.inJob = true;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    if (::QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits, sizeof limits, nullptr))
+        job.breakawayAllowed = (limits.BasicLimitInformation.LimitFlags &
+                                (JOB_OBJECT_LIMIT_BREAKAWAY_OK | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK)) != 0;
+    return job;
+}
+
 // Exactly these handles go to the helper, whatever else may be inheritable,
-// and the helper is in `job` from its creation on (Windows 10 and later):
-// a saver ended before its helper's first instruction leaves no helper that
-// never ran on to see it gone. False in `inJob` where the platform cannot.
+// and the helper is in `job` from its creation on where the platform takes a
+// job list (Windows 10 and later): a saver ended before its helper's first
+// instruction leaves no helper that never ran on to see it gone.
 class StartAttributes {
 public:
     StartAttributes(std::vector<HANDLE> handles, HANDLE job) : handles_(std::move(handles)), job_(job) {
         for (const DWORD count : {2u, 1u}) {
+            if (count == 2 && !job_) continue;
             SIZE_T size = 0;
             ::InitializeProcThreadAttributeList(nullptr, count, 0, &size);
             buffer_.assign(size, 0);
@@ -80,7 +113,7 @@ public:
             initialised_ = true;
             ok_ = ::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
                                               handles_.size() * sizeof(HANDLE), nullptr, nullptr);
-            inJob_ = ok_ && count == 2 && job_ &&
+            inJob_ = ok_ && count == 2 &&
                      ::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &job_, sizeof job_, nullptr,
                                                  nullptr);
             if (inJob_ || count == 1) break;
@@ -106,6 +139,18 @@ private:
     bool inJob_ = false;
 };
 
+// The executable to start: Lumora's own, through Sysnative when a 32-bit
+// build runs from the real System32.
+std::wstring HelperPath() {
+    const std::wstring module = ModulePath(nullptr);
+    BOOL wow64 = FALSE;
+    if (!::IsWow64Process(::GetCurrentProcess(), &wow64) || !wow64) return module;
+    wchar_t system[MAX_PATH] = {}, windows[MAX_PATH] = {};
+    const UINT s = ::GetSystemDirectoryW(system, MAX_PATH), w = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (s == 0 || s >= MAX_PATH || w == 0 || w >= MAX_PATH) return module;
+    return HelperExecutable(module, system, windows, true);
+}
+
 }  // namespace
 
 PictureHelper::~PictureHelper() { End(); }
@@ -116,7 +161,7 @@ void PictureHelper::End() {
     job_.reset();
 }
 
-bool PictureHelper::Start(std::uint64_t pixelBytes, std::span<const std::uint8_t> displayProfile) {
+bool PictureHelper::Start(Rung rung, std::uint64_t pixelBytes, std::span<const std::uint8_t> displayProfile) {
     End();
     view_.reset();
     const std::uint64_t profileOffset = ChannelAligned(sizeof(ChannelHeader));
@@ -125,14 +170,15 @@ bool PictureHelper::Start(std::uint64_t pixelBytes, std::span<const std::uint8_t
     section_.reset(Inheritable(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
                                                     static_cast<DWORD>(sectionBytes >> 32),
                                                     static_cast<DWORD>(sectionBytes), nullptr)));
-    if (!section_) return false;
+    if (!section_) return Failed(L"CreateFileMappingW", rung);
     view_.reset(::MapViewOfFile(section_.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
+    if (!view_) return Failed(L"MapViewOfFile", rung);
     requestEvent_.reset(Inheritable(::CreateEventW(nullptr, FALSE, FALSE, nullptr)));
     replyEvent_.reset(Inheritable(::CreateEventW(nullptr, FALSE, FALSE, nullptr)));
-    if (!saverForHelper_)
-        ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), saverForHelper_.put(),
-                          SYNCHRONIZE, TRUE, 0);
-    if (!view_ || !requestEvent_ || !replyEvent_ || !saverForHelper_) return false;
+    if (!requestEvent_ || !replyEvent_) return Failed(L"CreateEventW", rung);
+    if (!saverForHelper_ && !::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
+                                               saverForHelper_.put(), SYNCHRONIZE, TRUE, 0))
+        return Failed(L"DuplicateHandle", rung);
     pixelOffset_ = pixelOffset;
     pixelBytes_ = pixelBytes;
 
@@ -150,9 +196,13 @@ bool PictureHelper::Start(std::uint64_t pixelBytes, std::span<const std::uint8_t
     h->pixelOffset = pixelOffset;
     h->pixelBytes = pixelBytes;
 
-    job_ = HelperJob();
+    if (InJob(rung) && !(job_ = HelperJob(rung))) return false;
+    const UniqueKernelHandle token = RestrictedToken(rung) ? HelperToken(rung) : UniqueKernelHandle{};
+    if (RestrictedToken(rung) && !token) return false;
     const StartAttributes attributes({section_.get(), requestEvent_.get(), replyEvent_.get(), saverForHelper_.get()},
                                      job_.get());
+    const SaverJob own = job_ && !attributes.inJob() ? OwnJob() : SaverJob{};
+    const JobEntry entry = ChooseJobEntry(attributes.inJob(), own.inJob, own.breakawayAllowed);
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
@@ -160,24 +210,36 @@ bool PictureHelper::Start(std::uint64_t pixelBytes, std::span<const std::uint8_t
     startup.lpAttributeList = attributes.list();
     // Not suspended, so that a helper caught between its start and its job
     // still runs on to see its saver gone. It reads no picture before its
-    // first request, which comes only once it is confined.
-    const DWORD flags = CREATE_NO_WINDOW | (attributes.list() ? EXTENDED_STARTUPINFO_PRESENT : 0);
-    const std::wstring exe = ModulePath(nullptr);
+    // first request, which comes only once it is confined and ready.
+    const DWORD flags = CREATE_NO_WINDOW | (attributes.list() ? EXTENDED_STARTUPINFO_PRESENT : 0) |
+                        (job_ && entry == JobEntry::BreakawayThenAssign ? CREATE_BREAKAWAY_FROM_JOB : 0);
+    // A folder with a long path is started from in the extended-length form.
+    const std::wstring exe = LongPathForm(HelperPath());
     // Should the helper ever fail to recognise its channel, the preview
     // switch ends it at once.
     std::wstring commandLine = L"\"" + exe + L"\" /p";
     PROCESS_INFORMATION started{};
-    const UniqueKernelHandle token = HelperToken();
-    bool ok = token && ::CreateProcessAsUserW(token.get(), exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                              flags, nullptr, nullptr, &startup.StartupInfo, &started);
-    if (!ok)
-        ok = ::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                              &startup.StartupInfo, &started);
-    if (!ok) return false;
+    const bool ok = token ? ::CreateProcessAsUserW(token.get(), exe.c_str(), commandLine.data(), nullptr, nullptr,
+                                                   TRUE, flags, nullptr, nullptr, &startup.StartupInfo, &started)
+                          : ::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                                             nullptr, &startup.StartupInfo, &started);
+    if (!ok) return Failed(token ? L"CreateProcessAsUserW" : L"CreateProcessW", rung);
     process_.reset(started.hProcess);
     const UniqueKernelHandle thread(started.hThread);
-    if (job_ && !attributes.inJob() && !::AssignProcessToJobObject(job_.get(), process_.get())) job_.reset();
+    // Windows 7 keeps a process in one job only: where the saver's job allows
+    // no breakaway, the helper runs without its own, and its watch on the
+    // saver is what ends it.
+    if (job_ && entry != JobEntry::AtCreation && !::AssignProcessToJobObject(job_.get(), process_.get())) {
+        Failed(L"AssignProcessToJobObject (the helper runs without its job)", rung);
+        job_.reset();
+    }
     return true;
+}
+
+std::optional<DWORD> PictureHelper::ExitCode() const {
+    DWORD code = 0;
+    if (!process_ || !::GetExitCodeProcess(process_.get(), &code) || code == STILL_ACTIVE) return std::nullopt;
+    return code;
 }
 
 void PictureHelper::Send(std::uint32_t id, const std::wstring& path, ClientSize client,

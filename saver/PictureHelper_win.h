@@ -1,13 +1,13 @@
 #pragma once
 // The saver's side of its picture helper: starts it from Lumora's own
-// executable, confined as far as the platform allows (a job with a memory
-// limit that ends it with the saver, a restricted low-integrity token), hands
-// it requests through the channel section and reads its replies. The saver
-// enforces the budgets itself, through MemoryBytes and End: some platforms do
-// not enforce a job's limits.
+// executable, confined as one rung of the ladder says (a job with a memory
+// limit that ends it with the saver, a restricted token, low integrity),
+// hands it requests through the channel section and reads its replies. The
+// saver enforces the budgets itself, through MemoryBytes and End: some
+// platforms do not enforce a job's limits.
 #include "common/PictureChannel.h"
 #include "common/UniqueHandle_win.h"
-#include "saver/Slideshow.h"
+#include "saver/HelperStart.h"
 
 #include <windows.h>
 
@@ -25,10 +25,12 @@ public:
     PictureHelper(const PictureHelper&) = delete;
     PictureHelper& operator=(const PictureHelper&) = delete;
 
-    // Starts a fresh helper whose pixel area holds `pixelBytes`, ending any
-    // helper before it; it converts colours into `displayProfile` (empty:
-    // sRGB). False when none could be started.
-    bool Start(std::uint64_t pixelBytes, std::span<const std::uint8_t> displayProfile = {});
+    // Starts a fresh helper confined as `rung` says, its pixel area holding
+    // `pixelBytes`, ending any helper before it; it converts colours into
+    // `displayProfile` (empty: sRGB). False, with the failed step in the
+    // trail, when it could not be created; whether it is able, its first
+    // reply says.
+    bool Start(Rung rung, std::uint64_t pixelBytes, std::span<const std::uint8_t> displayProfile = {});
     // Ends the helper at once, without waiting for it.
     void End();
     bool started() const { return static_cast<bool>(process_); }
@@ -37,6 +39,8 @@ public:
     // Signalled when a reply is in place, and when the helper has ended.
     HANDLE replyEvent() const { return replyEvent_.get(); }
     HANDLE process() const { return process_.get(); }
+    // How it ended; nothing while it runs.
+    std::optional<DWORD> ExitCode() const;
 
     // Hands over request `id`: the picture at `path` fitted to `client`, or
     // "unchanged" when the file still has stamp `known`.

@@ -72,12 +72,19 @@ private:
     std::optional<Held> held_;
 };
 
-// The helper's budgets, enforced by the saver: a preparation gets one
-// interval, one no longer wanted gets a moment to stop, and the helper may
-// not grow past the memory budget.
-inline constexpr std::uint32_t kPreparationBudgetMs = 10000;
+// The helper's budgets, enforced by the saver. A preparation gets 7 s of
+// the 10 s interval, so that a fresh helper (a fifth of a second) still has
+// time to prepare the next picture for its own tick; one no longer wanted
+// gets a moment to stop. The memory watch ends the helper at 1 GiB, a quarter
+// below the job's hard limit, which only Windows enforces: under the limit
+// the codec's allocations fail, and a helper left with a fragmented heap would
+// live on.
+inline constexpr std::uint32_t kPreparationBudgetMs = 7000;
 inline constexpr std::uint32_t kCancelGraceMs = 200;
-inline constexpr std::uint64_t kHelperMemoryBudget = 1280ull << 20;  // 1.25 GiB
+inline constexpr std::uint64_t kHelperMemoryBudget = 1024ull << 20;  // 1 GiB
+inline constexpr std::uint64_t kHelperMemoryLimit = 1280ull << 20;   // 1.25 GiB, the job's
+// A helper that has not said it is ready within this has failed to start.
+inline constexpr std::uint32_t kReadyBudgetMs = 5000;
 
 struct PreparationWatch {
     std::uint32_t elapsedMs = 0;                 // since the preparation was handed over
@@ -86,5 +93,7 @@ struct PreparationWatch {
 };
 // True when the preparation must be given up and its helper ended.
 bool GiveUp(const PreparationWatch& watch);
+// True when a helper that has been starting for `startingMs` has failed to start.
+constexpr bool StartTooSlow(std::uint32_t startingMs) { return startingMs > kReadyBudgetMs; }
 
 }  // namespace lumora

@@ -13,8 +13,12 @@
 namespace lumora {
 namespace {
 
-// How often a preparation's time and the helper's memory are looked at.
-constexpr DWORD kWatchMs = 20;
+// How often a preparation's time and the helper's memory are looked at: a
+// decoder that grows by a quarter of a gigabyte between two looks would pass
+// the job's limit before the watch's.
+constexpr DWORD kWatchMs = 10;
+
+void Trail(const std::wstring& line) { ::OutputDebugStringW((line + L"\n").c_str()); }
 
 std::uint64_t PixelBytes(ClientSize size) {
     return std::uint64_t(std::max(size.width, 1)) * std::uint64_t(std::max(size.height, 1)) * 4;
@@ -91,125 +95,215 @@ std::optional<PictureResult> PictureWorker::Take(std::uint32_t id) {
     return taken;
 }
 
-void PictureWorker::Run(std::shared_ptr<Shared> shared) {
-    PictureSchedule schedule;
-    PictureHelper helper;
-    std::uint64_t capacity = shared->pixelBytes;
-    // Read here, off the window thread, and handed to every helper.
-    const std::vector<std::uint8_t> displayProfile = ReadDisplayProfile(shared->displayProfile);
-    std::optional<Preparation> underWay;
-    ULONGLONG startedAt = 0;
-    ULONGLONG cancelledAt = 0;  // when it was asked to stop; 0 while it is wanted
-    // A helper that has not answered yet may still be starting: its start
-    // does not count against the moment a cancelled preparation gets to stop.
-    bool answered = false;
-    std::optional<ShownPicture> held;  // the picture prepared ahead, if it is one
+// The worker thread's state and steps: the schedule, the helper and the
+// ladder it is started on, the preparation under way and the picture held
+// from ahead. One preparation at a time; the helper gets a request only once
+// it has said it is ready.
+class PictureWorker::Loop {
+public:
+    explicit Loop(std::shared_ptr<Shared> shared)
+        : shared_(std::move(shared)),
+          capacity_(shared_->pixelBytes),
+          // Read here, off the window thread, and handed to every helper.
+          displayProfile_(ReadDisplayProfile(shared_->displayProfile)) {}
 
-    const auto deliver = [&](std::uint32_t id, std::optional<ShownPicture> picture) {
-        {
-            std::lock_guard lock(shared->mutex);
-            shared->result = PictureResult{id, std::move(picture)};
+    void Run() {
+        // At once, so that the first picture does not wait for the helper to start.
+        StartHelper();
+        for (;;) {
+            TakeRequests();
+            StopIfUnwanted();
+            HandOverNext();
+            Wait();
         }
-        // Only the id travels: the window takes the result with it.
-        ::PostMessageW(shared->window, shared->message, id, 0);
-    };
-    const auto finish = [&](Outcome outcome, const FileStamp& stamp, const std::optional<PixelRect>& rect) {
-        const Preparation p = *underWay;
-        underWay.reset();
-        switch (schedule.Finished(p, outcome, stamp)) {
+    }
+
+private:
+    enum class HelperState { None, Starting, Ready };
+
+    void TakeRequests() {
+        std::lock_guard lock(shared_->mutex);
+        if (shared_->show) {
+            schedule_.Show(*shared_->show);
+            ++shows_;
+        }
+        if (shared_->ahead) schedule_.Ahead(*shared_->ahead);
+        shared_->show.reset();
+        shared_->ahead.reset();
+    }
+
+    void StopIfUnwanted() {
+        if (!underWay_ || cancelledAt_ || schedule_.Wanted(*underWay_)) return;
+        // Not handed over yet: nothing to stop.
+        if (!handedAt_) return Finish(Outcome::Cancelled, {}, std::nullopt);
+        helper_.Cancel(underWay_->request.id);
+        cancelledAt_ = ::GetTickCount64();
+    }
+
+    void HandOverNext() {
+        if (!underWay_) {
+            underWay_ = schedule_.Next();
+            handedAt_ = cancelledAt_ = 0;
+            if (!schedule_.holds()) held_.reset();
+        }
+        if (!underWay_ || handedAt_) return;
+        const PictureRequest& r = underWay_->request;
+        if (state_ != HelperState::None && PixelBytes(r.size) > capacity_) EndHelper();
+        capacity_ = std::max(capacity_, PixelBytes(r.size));
+        // No helper to be had for this picture: it is not a picture.
+        if (state_ == HelperState::None && !StartHelper()) return Finish(Outcome::NotAPicture, {}, std::nullopt);
+        if (state_ != HelperState::Ready) return;  // handed over once it is ready
+        helper_.Send(r.id, PictureFileName(shared_->folder, r.number), r.size, underWay_->known);
+        handedAt_ = ::GetTickCount64();
+    }
+
+    void Wait() {
+        const HANDLE waits[] = {shared_->wake.get(), helper_.replyEvent(), helper_.process()};
+        const bool watching = underWay_ || state_ == HelperState::Starting;
+        const DWORD woke = ::WaitForMultipleObjects(state_ == HelperState::None ? 1 : 3, waits, FALSE,
+                                                    watching ? kWatchMs : INFINITE);
+        if (woke == WAIT_OBJECT_0 + 1) return Replied();
+        if (woke == WAIT_OBJECT_0 + 2) return HelperEnded();
+        if (woke == WAIT_TIMEOUT) Watch();
+    }
+
+    // One start on the rung the ladder stands on, as often as the ladder
+    // allows: a failure to create the helper steps down at once.
+    bool StartHelper() {
+        while (ladder_.MayStart(shows_)) {
+            ladder_.Starting(shows_);
+            if (announced_ != ladder_.rung()) Trail(TrailRung(*(announced_ = ladder_.rung())));
+            if (helper_.Start(ladder_.rung(), capacity_, displayProfile_)) {
+                state_ = HelperState::Starting;
+                startingSince_ = ::GetTickCount64();
+                return true;
+            }
+            StepDown();
+        }
+        return false;
+    }
+
+    void StepDown() {
+        EndHelper();
+        const bool wasSpent = ladder_.spent();
+        ladder_.Failed();
+        if (ladder_.spent() && !wasSpent) Trail(TrailSpent());
+    }
+
+    void StartFailed(const std::wstring& what, std::uint32_t code) {
+        Trail(TrailFailed(what, code, ladder_.rung()));
+        StepDown();
+    }
+
+    void EndHelper() {
+        helper_.End();
+        state_ = HelperState::None;
+    }
+
+    void Replied() {
+        const ChannelReply reply = helper_.Reply();
+        if (state_ == HelperState::Starting) {
+            if (reply.kind == ReplyKind::Ready && (reply.abilities & kAbleToDecode)) {
+                state_ = HelperState::Ready;
+                ladder_.Started();
+                if (!(reply.abilities & kAbleToConvertColours))
+                    Trail(TrailFailed(L"colour conversion (pictures show as stored)", 0, ladder_.rung()));
+            } else if (reply.kind == ReplyKind::Unable) {
+                StartFailed(std::wstring(L"unable: ") + HelperStepName(reply.failedStep), reply.failureCode);
+            }
+            return;
+        }
+        if (!underWay_ || !handedAt_ || reply.id != underWay_->request.id) return;  // stale
+        const PictureRequest& r = underWay_->request;
+        switch (reply.kind) {
+        case ReplyKind::Picture: {
+            const auto rect = PictureInReply(reply, r.id, r.size.width, r.size.height, capacity_);
+            return Finish(rect ? Outcome::Picture : Outcome::NotAPicture, reply.stamp, rect);
+        }
+        case ReplyKind::Unchanged: return Finish(Outcome::Unchanged, reply.stamp, std::nullopt);
+        case ReplyKind::Cancelled: return Finish(Outcome::Cancelled, reply.stamp, std::nullopt);
+        default: return Finish(Outcome::NotAPicture, reply.stamp, std::nullopt);
+        }
+    }
+
+    void HelperEnded() {
+        if (state_ == HelperState::Starting)
+            return StartFailed(L"ended before it was ready", helper_.ExitCode().value_or(0));
+        // While idle it is started again at the next request; during a
+        // preparation, a fault or the end of its memory: that picture's.
+        if (underWay_ && handedAt_) return Abandon();
+        EndHelper();
+    }
+
+    void Watch() {
+        const ULONGLONG now = ::GetTickCount64();
+        if (state_ == HelperState::Starting) {
+            if (StartTooSlow(static_cast<std::uint32_t>(std::min<ULONGLONG>(now - startingSince_, UINT32_MAX))))
+                StartFailed(L"no answer in time", WAIT_TIMEOUT);
+            return;
+        }
+        if (!underWay_ || !handedAt_) return;
+        const PreparationWatch watch{static_cast<std::uint32_t>(std::min<ULONGLONG>(now - handedAt_, UINT32_MAX)),
+                                     cancelledAt_ ? std::optional(static_cast<std::uint32_t>(now - cancelledAt_))
+                                                  : std::nullopt,
+                                     helper_.MemoryBytes()};
+        if (GiveUp(watch)) Abandon();
+    }
+
+    // The preparation under way counts as not a picture, and a fresh helper
+    // is started at once for the next one.
+    void Abandon() {
+        const FileStamp stamp = helper_.OpenedStamp(underWay_->request.id).value_or(FileStamp{});
+        EndHelper();
+        Finish(Outcome::NotAPicture, stamp, std::nullopt);
+        StartHelper();
+    }
+
+    void Finish(Outcome outcome, const FileStamp& stamp, const std::optional<PixelRect>& rect) {
+        const Preparation p = *underWay_;
+        underWay_.reset();
+        handedAt_ = cancelledAt_ = 0;
+        switch (schedule_.Finished(p, outcome, stamp)) {
         case PictureSchedule::Use::Drop:
             break;
         case PictureSchedule::Use::Deliver:
-            deliver(p.request.id, rect ? CopyPicture(helper, *rect) : std::nullopt);
+            Deliver(p.request.id, rect ? CopyPicture(helper_, *rect) : std::nullopt);
             break;
         case PictureSchedule::Use::DeliverHeld:
-            deliver(p.request.id, std::move(held));
-            held.reset();
+            Deliver(p.request.id, std::move(held_));
+            held_.reset();
             break;
         case PictureSchedule::Use::Hold:
-            held = rect ? CopyPicture(helper, *rect) : std::nullopt;
+            held_ = rect ? CopyPicture(helper_, *rect) : std::nullopt;
             break;
         }
-    };
-    const auto start = [&] {
-        helper.Start(capacity, displayProfile);
-        answered = false;
-    };
-    // At once, so that the first picture does not wait for the helper to start.
-    start();
-    // The preparation under way counts as not a picture, and a fresh helper
-    // waits for the next request.
-    const auto abandon = [&] {
-        const FileStamp stamp = helper.OpenedStamp(underWay->request.id).value_or(FileStamp{});
-        start();
-        finish(Outcome::NotAPicture, stamp, std::nullopt);
-    };
-
-    for (;;) {
-        {
-            std::lock_guard lock(shared->mutex);
-            if (shared->show) schedule.Show(*shared->show);
-            if (shared->ahead) schedule.Ahead(*shared->ahead);
-            shared->show.reset();
-            shared->ahead.reset();
-        }
-        if (underWay && !cancelledAt && !schedule.Wanted(*underWay)) {
-            helper.Cancel(underWay->request.id);
-            cancelledAt = ::GetTickCount64();
-        }
-        if (!underWay && (underWay = schedule.Next())) {
-            if (!schedule.holds()) held.reset();
-            const PictureRequest& r = underWay->request;
-            if (!helper.started() || PixelBytes(r.size) > capacity) {
-                capacity = std::max(capacity, PixelBytes(r.size));
-                start();
-            }
-            if (!helper.started()) {
-                finish(Outcome::NotAPicture, FileStamp{}, std::nullopt);
-                continue;
-            }
-            helper.Send(r.id, PictureFileName(shared->folder, r.number), r.size, underWay->known);
-            startedAt = ::GetTickCount64();
-            cancelledAt = 0;
-        }
-
-        const HANDLE waits[] = {shared->wake.get(), helper.replyEvent(), helper.process()};
-        const DWORD count = helper.started() ? 3 : 1;
-        const DWORD woke = ::WaitForMultipleObjects(count, waits, FALSE, underWay ? kWatchMs : INFINITE);
-        if (woke == WAIT_OBJECT_0 + 1) answered = true;
-        if (!underWay) {
-            // A helper that ended while idle is started again at the next request.
-            if (woke == WAIT_OBJECT_0 + 2) helper.End();
-            continue;
-        }
-        if (woke == WAIT_OBJECT_0 + 1) {
-            const ChannelReply reply = helper.Reply();
-            if (reply.id != underWay->request.id) continue;  // the helper's greeting, or stale
-            const PictureRequest& r = underWay->request;
-            switch (reply.kind) {
-            case ReplyKind::Picture: {
-                const auto rect = PictureInReply(reply, r.id, r.size.width, r.size.height, capacity);
-                finish(rect ? Outcome::Picture : Outcome::NotAPicture, reply.stamp, rect);
-                break;
-            }
-            case ReplyKind::Unchanged: finish(Outcome::Unchanged, reply.stamp, std::nullopt); break;
-            case ReplyKind::Cancelled: finish(Outcome::Cancelled, reply.stamp, std::nullopt); break;
-            default: finish(Outcome::NotAPicture, reply.stamp, std::nullopt); break;
-            }
-            continue;
-        }
-        if (woke == WAIT_OBJECT_0 + 2) {  // a fault, or the end of its memory
-            abandon();
-            continue;
-        }
-        const ULONGLONG now = ::GetTickCount64();
-        if (cancelledAt && !answered) cancelledAt = now;
-        const PreparationWatch watch{static_cast<std::uint32_t>(std::min<ULONGLONG>(now - startedAt, UINT32_MAX)),
-                                     cancelledAt ? std::optional(static_cast<std::uint32_t>(now - cancelledAt))
-                                                 : std::nullopt,
-                                     helper.MemoryBytes()};
-        if (GiveUp(watch)) abandon();
     }
-}
+
+    void Deliver(std::uint32_t id, std::optional<ShownPicture> picture) {
+        {
+            std::lock_guard lock(shared_->mutex);
+            shared_->result = PictureResult{id, std::move(picture)};
+        }
+        // Only the id travels: the window takes the result with it.
+        ::PostMessageW(shared_->window, shared_->message, id, 0);
+    }
+
+    const std::shared_ptr<Shared> shared_;
+    PictureSchedule schedule_;
+    std::uint32_t shows_ = 0;  // pictures the screen has asked for: at most one start each once the ladder is spent
+    HelperLadder ladder_;
+    std::optional<Rung> announced_;
+    PictureHelper helper_;
+    HelperState state_ = HelperState::None;
+    ULONGLONG startingSince_ = 0;
+    std::uint64_t capacity_;
+    const std::vector<std::uint8_t> displayProfile_;
+    std::optional<Preparation> underWay_;
+    ULONGLONG handedAt_ = 0;     // when it went to the helper; 0 until then
+    ULONGLONG cancelledAt_ = 0;  // when it was asked to stop; 0 while it is wanted
+    std::optional<ShownPicture> held_;  // the picture prepared ahead, if it is one
+};
+
+void PictureWorker::Run(std::shared_ptr<Shared> shared) { Loop(std::move(shared)).Run(); }
 
 }  // namespace lumora

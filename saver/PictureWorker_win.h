@@ -50,6 +50,7 @@ public:
 
 private:
     struct Shared;
+    class Loop;
     static void Run(std::shared_ptr<Shared> shared);
 
     // Shared with the thread, which may outlive this object: the process ends

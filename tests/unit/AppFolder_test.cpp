@@ -20,5 +20,23 @@ TEST(AppFolderFromModulePath, KeepsTheBackslashOnlyAtADriveRoot) {
     for (const auto& c : cases) EXPECT_EQ(AppFolderFromModulePath(c.path), c.folder) << c.path;
 }
 
+TEST(LongPathForm, PrefixesOnlyFullPathsOfMaxPathOrMore) {
+    const std::wstring tail(250, L'a');  // with "C:\\" and "\\x.DAT": 259 characters
+    const struct {
+        std::wstring path;
+        std::wstring expected;
+    } cases[] = {
+        {L"C:\\" + tail + L"\\x.DAT", L"C:\\" + tail + L"\\x.DAT"},
+        {L"C:\\" + tail + L"\\xy.DAT", L"\\\\?\\C:\\" + tail + L"\\xy.DAT"},
+        {L"d:\\" + tail + L"\\xy.DAT", L"\\\\?\\d:\\" + tail + L"\\xy.DAT"},
+        {L"\\\\server\\" + tail + L"\\x.DAT", L"\\\\?\\UNC\\server\\" + tail + L"\\x.DAT"},
+        {L"\\\\?\\C:\\" + tail + L"\\xy.DAT", L"\\\\?\\C:\\" + tail + L"\\xy.DAT"},
+        {L"\\\\.\\C:\\" + tail + L"\\xy.DAT", L"\\\\.\\C:\\" + tail + L"\\xy.DAT"},
+        {L"relative\\" + tail + L"\\xy.DAT", L"relative\\" + tail + L"\\xy.DAT"},
+        {L"C:" + tail + L"\\xyz.DAT", L"C:" + tail + L"\\xyz.DAT"},  // relative to the drive's folder
+    };
+    for (const auto& c : cases) EXPECT_EQ(LongPathForm(c.path), c.expected) << c.path.size() << " characters";
+}
+
 }  // namespace
 }  // namespace lumora

@@ -131,15 +131,21 @@ TEST(GiveUp, TimeMemoryAndCancellationBudgets) {
         PreparationWatch watch;
         bool giveUp;
     } cases[] = {
-        {{10000, std::nullopt, 0}, false},
-        {{10001, std::nullopt, 0}, true},
+        // 7 s, so a fresh helper has 3 s of the interval for the next picture
+        {{7000, std::nullopt, 0}, false},
+        {{7001, std::nullopt, 0}, true},
         {{50, 200, 0}, false},
         {{50, 201, 0}, true},
-        {{50, std::nullopt, 1280ull << 20}, false},  // exactly 1.25 GiB
-        {{50, std::nullopt, (1280ull << 20) + 1}, true},
+        // 1 GiB, a quarter under the job's 1.25 GiB
+        {{50, std::nullopt, 1024ull << 20}, false},
+        {{50, std::nullopt, (1024ull << 20) + 1}, true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(GiveUp(c.watch), c.giveUp) << c.watch.elapsedMs << " ms, " << c.watch.helperBytes << " bytes";
+    EXPECT_LT(kHelperMemoryBudget, kHelperMemoryLimit) << "the watch must fire before the job's limit";
+    EXPECT_EQ(kHelperMemoryLimit, 1280ull << 20);
+    EXPECT_FALSE(StartTooSlow(5000));
+    EXPECT_TRUE(StartTooSlow(5001));
 }
 
 TEST(PictureInReply, OnlyAPictureForTheRequestInsideTheClientAndTheSection) {
