@@ -42,11 +42,32 @@ DeclaredSize ReadJpeg(const ByteSource& file) {
     return frame;
 }
 
-DeclaredSize ReadPng(const Bytes& b) {
+DeclaredSize ReadPngHeader(const Bytes& b) {
     // The first chunk must be the 13-byte IHDR, which opens with the size.
     static constexpr std::uint8_t kIhdr[] = {0, 0, 0, 13, 'I', 'H', 'D', 'R'};
     if (!b.Matches(0, kPngSignature) || !b.Matches(8, kIhdr) || !b.Has(16, 8)) return {};
     return {PictureKind::Png, b.Be32(16), b.Be32(20)};
+}
+
+// The size, and the chunks up to the image data walked by their lengths for
+// the colour profile, which must come before it.
+DeclaredSize ReadPng(const ByteSource& file, const Bytes& head) {
+    DeclaredSize size = ReadPngHeader(head);
+    if (size.kind != PictureKind::Png) return size;
+    SequentialReader r(file);
+    r.Skip(8 + 8 + 13 + 4);  // signature, IHDR
+    for (;;) {
+        std::uint8_t chunk[8];
+        if (!r.Read(chunk)) break;
+        const Bytes c(chunk);
+        const std::uint32_t length = c.Be32(0);
+        if (length > 0x7FFF'FFFFu) break;  // no valid chunk is longer
+        const auto is = [&](const char (&type)[5]) { return std::equal(type, type + 4, chunk + 4); };
+        if (is("IDAT") || is("IEND")) break;
+        if (is("iCCP")) size.pngProfileChunk = std::max(size.pngProfileChunk, length);
+        r.Skip(std::uint64_t{length} + 4);  // and its CRC
+    }
+    return size;
 }
 
 // A run of sub-blocks, up to the empty one that ends it.
@@ -130,7 +151,7 @@ DeclaredSize ReadIco(const ByteSource& file, const Bytes& head) {
         // An entry stored as PNG has its true size in its own header; 0 in
         // the directory only says "256 or more".
         const std::vector<std::uint8_t> image = ReadPiece(file, b.Le32(entry + 12), std::min<std::uint32_t>(b.Le32(entry + 8), 24));
-        const DeclaredSize png = ReadPng(Bytes(image));
+        const DeclaredSize png = ReadPngHeader(Bytes(image));
         if (png.kind == PictureKind::Png) {
             width = png.width;
             height = png.height;
@@ -149,7 +170,7 @@ DeclaredSize ReadDeclaredSize(const ByteSource& file) {
     const std::vector<std::uint8_t> start = ReadPiece(file, 0, 64);
     const Bytes b(start);
     if (b.Matches(0, kJpegStart)) return ReadJpeg(file);
-    if (b.Matches(0, kPngSignature)) return ReadPng(b);
+    if (b.Matches(0, kPngSignature)) return ReadPng(file, b);
     if (b.Matches(0, kGif87) || b.Matches(0, kGif89)) return ReadGif(file);
     if (b.Matches(0, kBmp)) return ReadBmp(b);
     if (b.Matches(0, kTiffLittle) || b.Matches(0, kTiffBig)) return ReadTiff(file);
@@ -160,6 +181,7 @@ DeclaredSize ReadDeclaredSize(const ByteSource& file) {
 bool RefusedByHeader(const DeclaredSize& declared, std::uint64_t maxPixels) {
     if (declared.kind == PictureKind::Unknown) return false;
     if (declared.kind == PictureKind::Jpeg && declared.jpegScans > kMaxJpegScans) return true;
+    if (declared.kind == PictureKind::Png && declared.pngProfileChunk > kMaxPngProfileChunk) return true;
     return std::max(std::uint64_t{declared.width} * declared.height, declared.framePixels) > maxPixels;
 }
 

@@ -21,6 +21,14 @@ inline constexpr std::uint64_t kMaxPicturePixels = sizeof(void*) == 4 ? 125'000'
 // No real encoder writes more scans than a few hundred; a progressive JPEG
 // with thousands costs seconds of CPU however small it is.
 inline constexpr std::uint32_t kMaxJpegScans = 500;
+// A PNG's colour-profile chunk (iCCP) is compressed, and some decoders
+// inflate it whole as soon as they are created: deflate expands at most
+// 1032 to 1, so a 1 MiB chunk can cost a gigabyte (twice that where the
+// decoder copies it). PNG carries RGB and grey profiles only, a few KiB to a
+// few dozen KiB compressed (the largest of Debian's colour profiles, CMYK
+// ones with lookup tables included, take 139 KiB); 256 KiB inflates to at
+// most 258 MiB, well within the helper's memory budget.
+inline constexpr std::uint32_t kMaxPngProfileChunk = 256u << 10;
 // How much of a JPEG's entropy-coded data is searched for scans: a scan bomb
 // packs its scans close together.
 inline constexpr std::uint64_t kJpegEntropySearched = 1 << 20;
@@ -35,6 +43,8 @@ struct DeclaredSize {
     // GIF only: the pixels of every frame added up, as far as the walk went;
     // it stops once they are over kMaxPicturePixels.
     std::uint64_t framePixels = 0;
+    // PNG only: the longest colour-profile chunk before the image data.
+    std::uint32_t pngProfileChunk = 0;
 };
 
 // What the headers of a file declare; kind Unknown for any other format, or
@@ -43,8 +53,9 @@ struct DeclaredSize {
 DeclaredSize ReadDeclaredSize(const ByteSource& file);
 
 // True when the headers alone rule the file out as a picture: declared
-// pixels, or a GIF's frames added up, over maxPixels, or a JPEG with more
-// than kMaxJpegScans scans. Unknown never is.
+// pixels, or a GIF's frames added up, over maxPixels, a JPEG with more than
+// kMaxJpegScans scans, or a PNG colour-profile chunk over
+// kMaxPngProfileChunk. Unknown never is.
 bool RefusedByHeader(const DeclaredSize& declared, std::uint64_t maxPixels = kMaxPicturePixels);
 
 }  // namespace lumora

@@ -245,6 +245,21 @@ def deep_png(width, height):
     ihdr = struct.pack('>IIBBBBB', width, height, 16, 6, 0, 0, 0)
     return b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', ihdr) + chunk(b'IDAT', first + again * (height - 1) + tail) + chunk(b'IEND', b'')
 write('png-240mp-16bit-alpha.black.png', deep_png(15000, 16000))
+# A 64 x 64 picture whose colour-profile chunk (about 1 MB) inflates to
+# 1 GiB of zeros, which some decoders inflate whole when they are created.
+def profile_bomb_png(inflated_mib):
+    block = b'\0' * (1 << 20)
+    comp = zlib.compressobj(9)
+    first = comp.compress(block) + comp.flush(zlib.Z_FULL_FLUSH)
+    again = comp.compress(block) + comp.flush(zlib.Z_FULL_FLUSH)
+    adler = 1
+    for _ in range(inflated_mib):
+        adler = zlib.adler32(block, adler)
+    tail = comp.flush(zlib.Z_FINISH)[:-4] + struct.pack('>I', adler)
+    profile = b'bomb\0\0' + first + again * (inflated_mib - 1) + tail
+    picture = png(64, 64)
+    return picture[:33] + chunk(b'iCCP', profile) + picture[33:]
+write('png-profile-inflating-to-1GiB.black.png', profile_bomb_png(1024))
 # TIFF header claiming 100000 x 100000 with one tiny strip.
 def tiff_huge():
     entries = [(256, 4, 1, 100000), (257, 4, 1, 100000), (258, 3, 1, 8), (259, 3, 1, 1), (262, 3, 1, 1),

@@ -197,6 +197,43 @@ TEST(ReadDeclaredSize, GifFramesAddUpAndAnyOneOverTheBudgetIsRefused) {
     }
 }
 
+// Some decoders inflate a PNG's colour profile whole when they are created.
+TEST(ReadDeclaredSize, PngColourProfileChunkOver256KiBIsRefused) {
+    const auto chunk = [](const char* type, std::uint32_t length) {
+        std::vector<std::uint8_t> c{static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
+                                    static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
+        c.insert(c.end(), type, type + 4);
+        c.resize(c.size() + length + 4, 0x5A);  // data and CRC
+        return c;
+    };
+    const struct {
+        const char* what;
+        std::vector<std::pair<const char*, std::uint32_t>> chunks;
+        std::uint32_t profile;
+        bool refused;
+    } cases[] = {
+        {"no profile", {{"gAMA", 4}, {"IDAT", 10}}, 0, false},
+        {"a small profile after text", {{"tEXt", 100}, {"iCCP", 3000}, {"IDAT", 10}}, 3000, false},
+        {"exactly 256 KiB", {{"iCCP", 262144}, {"IDAT", 10}}, 262144, false},
+        {"one byte more", {{"iCCP", 262145}, {"IDAT", 10}}, 262145, true},
+        {"a second, larger one", {{"iCCP", 100}, {"iCCP", 300000}, {"IDAT", 10}}, 300000, true},
+        {"after the image data it is not looked for", {{"IDAT", 10}, {"iCCP", 300000}}, 0, false},
+        {"a chunk running past the end", {{"iCCP", 300000}}, 300000, true},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::uint8_t> file = Hex(kPng1000x800 + "08 06 00 00 00 12 34 56 78");  // IHDR and its CRC
+        for (const auto& [type, length] : c.chunks) {
+            const auto bytes = chunk(type, length);
+            file.insert(file.end(), bytes.begin(), bytes.end());
+        }
+        if (c.what == std::string_view("a chunk running past the end")) file.resize(file.size() - 1000);
+        const DeclaredSize d = Read(file);
+        EXPECT_EQ(d.kind, PictureKind::Png) << c.what;
+        EXPECT_EQ(d.pngProfileChunk, c.profile) << c.what;
+        EXPECT_EQ(RefusedByHeader(d), c.refused) << c.what;
+    }
+}
+
 TEST(RefusedByHeader, RefusesOverTheBudgetAndNeverUnknown) {
     using K = PictureKind;
     const struct { DeclaredSize d; std::uint64_t budget; bool refused; } cases[] = {
