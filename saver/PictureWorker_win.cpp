@@ -250,12 +250,13 @@ private:
         if (GiveUp(watch)) Abandon();
     }
 
-    // The preparation under way counts as not a picture, and a fresh helper
-    // is started at once for the next one.
+    // The preparation under way counts as not a picture (or as stopped, when
+    // it was no longer wanted), and a fresh helper is started at once for the next one.
     void Abandon() {
         const FileStamp stamp = helper_.OpenedStamp(underWay_->request.id).value_or(FileStamp{});
+        const Outcome outcome = cancelledAt_ ? Outcome::Cancelled : Outcome::NotAPicture;
         EndHelper();
-        Finish(Outcome::NotAPicture, stamp, std::nullopt);
+        Finish(outcome, stamp, std::nullopt);
         StartHelper();
     }
 

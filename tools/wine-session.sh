@@ -30,7 +30,10 @@ shift 2
 mkdir -p "$state"
 state=$(cd "$state" && pwd)
 
-export WINEPREFIX="$state/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# LUMORA_DLL_OVERRIDES adds overrides for one run (a DLL disabled, say), for
+# every process the run starts: Wine takes them from the Unix environment.
+export WINEPREFIX="$state/prefix" WINEARCH=win64 WINEDEBUG=-all \
+  WINEDLLOVERRIDES="mscoree,mshtml=${LUMORA_DLL_OVERRIDES:+;$LUMORA_DLL_OVERRIDES}"
 
 # The DPI Wine gives every program started afterwards.
 set_dpi() {

@@ -10,10 +10,12 @@
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 using Microsoft::WRL::ComPtr;
@@ -372,6 +374,129 @@ TEST(Hostile, HelperFaultOrHangCostsOneBlackIntervalAndTheShowGoesOn) {
         ::PostMessageW(s.form, WM_CLOSE, 0, 0);
         EXPECT_EQ(s.process.ExitCodeWithin(5000), 0u);
     }
+}
+
+// Whether the window answers a message within 100 ms.
+bool Answers(HWND form) {
+    DWORD_PTR ignored = 0;
+    return ::SendMessageTimeoutW(form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &ignored) != 0;
+}
+
+// A helper that starts but cannot work (here: the imaging component is
+// disabled for the whole run, which only the helper would load) is a failed
+// start on every rung: the saver steps down the whole ladder, says why in its
+// debug output, and goes on black with one start a tick, never a restart
+// loop. A key still ends it.
+TEST(HelperUnable, OnEveryRungTheLadderIsWalkedAndTheShowGoesOnBlack) {
+    constexpr wchar_t kPrefix[] = L"Lumora picture helper: ";
+    const wchar_t* const rungs[] = {L"rung 1 (restricted token, low integrity, in its job)",
+                                    L"rung 2 (restricted token, medium integrity, in its job)",
+                                    L"rung 3 (the user's own token, in its job)",
+                                    L"rung 4 (the user's own token, no job)"};
+    constexpr wchar_t kUnable[] = L"unable: the imaging factory (CoCreateInstance), code 0x";
+    TestFolder folder(L"hostile-unable");
+    // Written as bytes: the driver cannot encode pictures without the imaging component either.
+    const std::vector<std::uint8_t> png = {
+        0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00,
+        0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x04, 0x08, 0x02, 0x00, 0x00, 0x00, 0x26, 0x93, 0x09, 0x29, 0x00,
+        0x00, 0x00, 0x10, 0x49, 0x44, 0x41, 0x54, 0x78, 0xDA, 0x63, 0x70, 0x68, 0x38, 0x00, 0x47, 0x0C, 0xC4,
+        0x71, 0x00, 0x68, 0x52, 0x18, 0x01, 0x86, 0x2C, 0x9A, 0xF2, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E,
+        0x44, 0xAE, 0x42, 0x60, 0x82};
+    for (int n = 1; n <= 3; ++n) ASSERT_TRUE(folder.Write(PictureName(n), png));
+    const DebuggedProcess saver(folder.scr(), L"/s");
+    const HWND form = WaitForWindow(saver.process().pid(), kSlideshowCaption, 10000);
+    ASSERT_NE(form, nullptr);
+    const auto failures = [&] { return saver.Lines(kUnable).size(); };
+    ASSERT_TRUE(WaitUntil([&] { return !saver.Lines(L"no rung works").empty(); }, 10000)) << "the ladder was not walked";
+    // Each rung tried once, in order, each failure naming its rung, then spent.
+    std::vector<std::wstring> expected;
+    for (const wchar_t* rung : rungs) {
+        expected.push_back(std::wstring(kPrefix) + L"starting on " + rung);
+        expected.push_back(rung);  // the failure's line ends so
+    }
+    expected.push_back(std::wstring(kPrefix) + L"no rung works; pictures stay black, one start is tried per picture");
+    const std::vector<std::wstring> trail = saver.Lines(kPrefix);
+    ASSERT_EQ(trail.size(), expected.size());
+    for (std::size_t i = 0; i < trail.size(); ++i) {
+        SCOPED_TRACE(WideToUtf8(trail[i]));
+        if (i % 2 == 1 && i + 1 < trail.size()) {
+            EXPECT_EQ(trail[i].rfind(std::wstring(kPrefix) + kUnable, 0), 0u);
+            EXPECT_TRUE(trail[i].ends_with(expected[i]));
+        } else {
+            EXPECT_EQ(trail[i], expected[i]);
+        }
+    }
+    EXPECT_TRUE(IsBlack(ScreenPixel(::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2)));
+    // Spent: one start, and one failure, for each picture the screen asks for.
+    double slowestAnswerMs = 0;
+    for (std::size_t tick = 1; tick <= 3; ++tick) {
+        Tick(form);
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                const auto t0 = std::chrono::steady_clock::now();
+                EXPECT_TRUE(Answers(form));
+                slowestAnswerMs = std::max(
+                    slowestAnswerMs, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+                return failures() >= 4 + tick;
+            },
+            5000))
+            << "tick " << tick << " tried no start";
+        EXPECT_EQ(failures(), 4 + tick) << "more than one start for tick " << tick;
+    }
+    std::printf("[ FIGURES  ] helper unable on every rung: %zu failed starts for 3 ticks after the ladder; the window "
+                "answered within %.1f ms throughout\n",
+                failures() - 4, slowestAnswerMs);
+    Activate(form);
+    PressKey(VK_SPACE);
+    EXPECT_EQ(saver.process().ExitCodeWithin(5000), 0u);
+    EXPECT_TRUE(WaitUntil(TaskbarVisible, 2000));
+    // A line is handed over before its writer goes on, so every start is in by now.
+    EXPECT_EQ(failures(), 4u + 3u) << "starts went on between the ticks";
+}
+
+// Helpers killed from outside as they start, for a few ticks, cost those
+// pictures; once the killing stops, the picture of the next tick or the one
+// after shows, whatever rung the ladder has come down to.
+TEST(Hostile, HelpersKilledAsTheyStartCostPicturesOnlyWhileTheKillingLasts) {
+    const std::uint32_t colours[] = {0xE02020, 0x20C020, 0x2040E0, 0xE0E020, 0x20E0E0, 0xE020E0, 0xE0A040, 0x808080};
+    TestFolder folder(L"hostile-killed");
+    for (int n = 1; n <= 8; ++n)
+        ASSERT_TRUE(WritePicture(folder.file(PictureName(n)), PictureFormat::Png, 320, 240, colours[n - 1]));
+    const Slideshow s = StartSlideshow(folder);
+    ASSERT_NE(s.form, nullptr);
+    std::atomic<bool> killing{true};
+    std::atomic<int> killed{0};
+    std::thread killer([&] {
+        while (killing)
+            for (DWORD pid : ChildProcessIds(s.process.pid())) {
+                Process helper = Process::Open(pid);
+                if (helper.Running()) {
+                    helper.Kill();
+                    ++killed;
+                }
+            }
+    });
+    int next = 2;  // the picture the next tick asks for
+    for (int tick = 0; tick < 4; ++tick, ++next) {
+        Tick(s.form);
+        EXPECT_TRUE(WaitUntil([&] { return Answers(s.form) && killed > tick; }, 5000)) << "no helper started to kill";
+    }
+    killing = false;
+    killer.join();
+    const int firstAfter = next;
+    Tick(s.form);
+    bool shown = WaitForCentre(colours[next - 1], 3000);
+    if (!shown) {
+        Tick(s.form);
+        shown = WaitForCentre(colours[++next - 1], 3000);
+    }
+    EXPECT_TRUE(shown) << "no picture within two ticks after the killing stopped";
+    std::printf("[ FIGURES  ] helpers killed as they start: %d killed over 4 ticks; the first picture after showed at "
+                "tick %d of 2\n",
+                killed.load(), next - firstAfter + 1);
+    EXPECT_TRUE(s.process.Running());
+    ::PostMessageW(s.form, WM_CLOSE, 0, 0);
+    EXPECT_EQ(s.process.ExitCodeWithin(5000), 0u);
 }
 
 // Names that are not files, and files that cannot be read, cost one black

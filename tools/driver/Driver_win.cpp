@@ -424,6 +424,107 @@ std::vector<PROCESSENTRY32W> Processes() {
 
 }  // namespace
 
+DebuggedProcess::DebuggedProcess(const std::wstring& exe, const std::wstring& arguments,
+                                 const std::vector<std::wstring>& environment)
+    : created_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    // The driver's environment with the given entries in place of its own.
+    std::vector<std::wstring> entries;
+    if (wchar_t* block = ::GetEnvironmentStringsW()) {
+        for (const wchar_t* p = block; *p; p += std::wcslen(p) + 1) entries.emplace_back(p);
+        ::FreeEnvironmentStringsW(block);
+    }
+    for (const std::wstring& entry : environment) {
+        const std::wstring name = entry.substr(0, entry.find(L'=') + 1);
+        std::erase_if(entries, [&](const std::wstring& e) {
+            return ::CompareStringOrdinal(e.c_str(), static_cast<int>(std::min(e.size(), name.size())), name.c_str(),
+                                          static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
+        });
+        entries.push_back(entry);
+    }
+    std::vector<wchar_t> block;
+    for (const std::wstring& e : entries) block.insert(block.end(), e.c_str(), e.c_str() + e.size() + 1);
+    block.push_back(L'\0');
+    // Debug events go to the thread that created the process.
+    thread_ = std::thread(&DebuggedProcess::Debug, this, L"\"" + exe + L"\" " + arguments, std::move(block));
+    ::WaitForSingleObject(created_, INFINITE);
+    if (pid_) process_ = Process::Open(pid_);
+}
+
+DebuggedProcess::~DebuggedProcess() {
+    stop_ = true;
+    thread_.join();
+    process_.Kill();
+    ::CloseHandle(created_);
+}
+
+std::vector<std::wstring> DebuggedProcess::Lines(std::wstring_view text) const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::wstring> found;
+    for (const std::wstring& line : lines_)
+        if (line.find(text) != std::wstring::npos) found.push_back(line);
+    return found;
+}
+
+void DebuggedProcess::Debug(std::wstring commandLine, std::vector<wchar_t> environment) {
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    const bool ok = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                                     DEBUG_ONLY_THIS_PROCESS | CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr,
+                                     &si, &pi);
+    if (ok) {
+        pid_ = pi.dwProcessId;
+        ::CloseHandle(pi.hThread);
+        ::CloseHandle(pi.hProcess);
+    }
+    ::SetEvent(created_);
+    if (!ok) return;
+    ::DebugSetProcessKillOnExit(FALSE);
+    for (;;) {
+        DEBUG_EVENT event{};
+        if (!::WaitForDebugEvent(&event, 50)) {
+            if (stop_) break;
+            continue;
+        }
+        DWORD answer = DBG_CONTINUE;
+        switch (event.dwDebugEventCode) {
+        case CREATE_PROCESS_DEBUG_EVENT: UniqueFile(event.u.CreateProcessInfo.hFile); break;
+        case LOAD_DLL_DEBUG_EVENT: UniqueFile(event.u.LoadDll.hFile); break;
+        case EXCEPTION_DEBUG_EVENT:
+            // The loader's breakpoint is the debugger's; any other is the process's own business.
+            if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
+                answer = DBG_EXCEPTION_NOT_HANDLED;
+            break;
+        case OUTPUT_DEBUG_STRING_EVENT: {
+            const OUTPUT_DEBUG_STRING_INFO& s = event.u.DebugString;
+            const HANDLE process = ::OpenProcess(PROCESS_VM_READ, FALSE, event.dwProcessId);
+            const std::size_t units = s.nDebugStringLength, unit = s.fUnicode ? 2 : 1;
+            std::vector<char> bytes(units * unit);
+            SIZE_T read = 0;
+            if (process && units && ::ReadProcessMemory(process, s.lpDebugStringData, bytes.data(), bytes.size(), &read)) {
+                std::wstring line;
+                if (s.fUnicode) {
+                    line.assign(reinterpret_cast<const wchar_t*>(bytes.data()), read / 2);
+                } else {
+                    line.resize(read);
+                    line.resize(static_cast<std::size_t>(::MultiByteToWideChar(
+                        CP_ACP, 0, bytes.data(), static_cast<int>(read), line.data(), static_cast<int>(line.size()))));
+                }
+                while (!line.empty() && (line.back() == L'\0' || line.back() == L'\n' || line.back() == L'\r'))
+                    line.pop_back();
+                std::lock_guard lock(mutex_);
+                lines_.push_back(std::move(line));
+            }
+            if (process) ::CloseHandle(process);
+            break;
+        }
+        }
+        ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, answer);
+        if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) return;
+    }
+    ::DebugActiveProcessStop(pid_);
+}
+
 std::vector<DWORD> ChildProcessIds(DWORD parent) {
     std::vector<DWORD> children;
     for (const PROCESSENTRY32W& entry : Processes())

@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <functional>
 #include <initializer_list>
 #include <optional>
@@ -114,6 +116,34 @@ public:
 private:
     HANDLE process_ = nullptr;
     DWORD pid_ = 0;
+};
+
+// A program started with the driver as its debugger, so that every line it
+// writes with OutputDebugString is collected. `environment` entries
+// ("NAME=value") replace or join the driver's own for it (and for what it
+// starts). Terminated on destruction if it still runs.
+class DebuggedProcess {
+public:
+    DebuggedProcess(const std::wstring& exe, const std::wstring& arguments,
+                    const std::vector<std::wstring>& environment = {});
+    ~DebuggedProcess();
+    DebuggedProcess(const DebuggedProcess&) = delete;
+    DebuggedProcess& operator=(const DebuggedProcess&) = delete;
+
+    const Process& process() const { return process_; }
+    // The lines so far that hold `text` (every line when it is empty).
+    std::vector<std::wstring> Lines(std::wstring_view text = {}) const;
+
+private:
+    void Debug(std::wstring commandLine, std::vector<wchar_t> environment);
+
+    Process process_;
+    mutable std::mutex mutex_;
+    std::vector<std::wstring> lines_;
+    std::atomic<bool> stop_{false};
+    HANDLE created_ = nullptr;  // set once the creation is done, whether it worked
+    DWORD pid_ = 0;
+    std::thread thread_;
 };
 
 // The processes that `parent` started, as far as they still run.
