@@ -222,9 +222,43 @@ TEST(ColourGrid, AnUnchangingConversionGivesBackEveryPixelAndKeepsTheFourthByte)
     EXPECT_EQ(converted, pixels);
 }
 
+// Pixels between the nodes, with every node black but three, so that each
+// channel shows one node's weight. Between 0 and 8 (the first two nodes on
+// every axis) the sRGB curve is straight, so a value v lies v/8 of the way in
+// linear light. B 7, G 4, R 2 lies in the tetrahedron that walks along blue,
+// then green, then red: the base node weighs 1 - 7/8, the node one step along
+// blue 7/8 - 4/8, the far corner 2/8. Encoded with sRGB's curve, linear
+// 0.125, 0.375 and 0.25 are 99, 165 and 137.
+TEST(ColourGrid, PixelsBetweenTheNodesTakeTheNodesOfTheirTetrahedron) {
+    ColourGrid grid(3);
+    const Bytes inputs = grid.Inputs();
+    Bytes outputs(inputs.size(), 0);
+    for (std::size_t i = 0; i < inputs.size(); i += 4) {
+        const Bytes node(inputs.begin() + static_cast<std::ptrdiff_t>(i), inputs.begin() + static_cast<std::ptrdiff_t>(i) + 3);
+        if (node == Bytes{0, 0, 0}) outputs[i] = 255;      // base: blue out
+        if (node == Bytes{8, 0, 0}) outputs[i + 1] = 255;  // one step along blue: green out
+        if (node == Bytes{8, 8, 8}) outputs[i + 2] = 255;  // far corner: red out
+    }
+    ASSERT_TRUE(grid.SetOutputs(outputs));
+    const struct {
+        Bytes pixel, shown;
+    } cases[] = {
+        {{7, 4, 2, 77}, {99, 165, 137, 77}},  // blue, green, red
+        {{7, 2, 4, 0}, {99, 165, 137, 0}},    // blue, red, green
+        {{2, 4, 7, 255}, {99, 0, 137, 255}},  // red, green, blue: the blue step is off the walk
+        {{4, 7, 2, 1}, {99, 0, 137, 1}},      // green, blue, red
+    };
+    for (const auto& c : cases) {
+        Bytes pixel = c.pixel;
+        grid.Apply(pixel.data(), 1, 1, 4);
+        EXPECT_EQ(pixel, c.shown) << int(c.pixel[0]) << " " << int(c.pixel[1]) << " " << int(c.pixel[2]);
+    }
+}
+
 TEST(ColourGrid, CmykPixelsBecomeTheConvertedColoursAtTheNodesAndOpaque) {
     ColourGrid grid(4);
     const Bytes inputs = grid.Inputs();
+    ASSERT_EQ(inputs.size(), 17u * 17 * 17 * 17 * 4);  // 83,521 colours for the colour module
     Bytes outputs(inputs.size());
     for (std::size_t i = 0; i < inputs.size(); i += 4)  // black ink alone darkens: grey 255 - K
         outputs[i] = outputs[i + 1] = outputs[i + 2] = static_cast<std::uint8_t>(255 - inputs[i + 3]);
