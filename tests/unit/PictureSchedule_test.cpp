@@ -142,38 +142,5 @@ TEST(GiveUp, TimeMemoryAndCancellationBudgets) {
         EXPECT_EQ(GiveUp(c.watch), c.giveUp) << c.watch.elapsedMs << " ms, " << c.watch.helperBytes << " bytes";
 }
 
-TEST(PictureInReply, OnlyAPictureForTheRequestInsideTheClientAndTheSection) {
-    const auto reply = [](std::uint32_t id, ReplyKind kind, int l, int t, int w, int h) {
-        ChannelReply r;
-        r.id = id;
-        r.kind = kind;
-        r.left = l, r.top = t, r.width = w, r.height = h;
-        return r;
-    };
-    constexpr std::uint64_t kBytes = 1024ull * 768 * 4;
-    const struct {
-        const char* what;
-        ChannelReply reply;
-        bool accepted;
-    } cases[] = {
-        {"the whole client", reply(7, ReplyKind::Picture, 0, 0, 1024, 768), true},
-        {"centred", reply(7, ReplyKind::Picture, 412, 334, 200, 100), true},
-        {"another request", reply(6, ReplyKind::Picture, 0, 0, 10, 10), false},
-        {"not a picture", reply(7, ReplyKind::NotAPicture, 0, 0, 10, 10), false},
-        {"past the right edge", reply(7, ReplyKind::Picture, 1, 0, 1024, 10), false},
-        {"past the bottom", reply(7, ReplyKind::Picture, 0, 700, 10, 69), false},
-        {"negative place", reply(7, ReplyKind::Picture, -1, 0, 10, 10), false},
-        {"empty", reply(7, ReplyKind::Picture, 0, 0, 0, 10), false},
-        {"overflowing sum", reply(7, ReplyKind::Picture, 0x7FFFFFFF, 0, 1, 1), false},
-    };
-    for (const auto& c : cases) EXPECT_EQ(PictureInReply(c.reply, 7, 1024, 768, kBytes).has_value(), c.accepted) << c.what;
-    EXPECT_FALSE(PictureInReply(reply(7, ReplyKind::Picture, 0, 0, 1024, 768), 7, 1024, 768, kBytes - 1).has_value())
-        << "more pixels than the section holds";
-    const auto rect = PictureInReply(reply(7, ReplyKind::Picture, 412, 334, 200, 100), 7, 1024, 768, kBytes);
-    ASSERT_TRUE(rect.has_value());
-    EXPECT_EQ(rect->left, 412);
-    EXPECT_EQ(rect->bottom, 434);
-}
-
 }  // namespace
 }  // namespace lumora
