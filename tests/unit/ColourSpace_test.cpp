@@ -77,6 +77,7 @@ struct SourceCase {
     ColourFacts facts;
     SourceColour::From from;
     bool cmyk = false;
+    bool grey = false;
 };
 
 TEST(ChooseSource, TheProfileSpeaksForThePictureWhenItFitsItsPixelsElseExifOrNothing) {
@@ -113,13 +114,18 @@ TEST(ChooseSource, TheProfileSpeaksForThePictureWhenItFitsItsPixelsElseExifOrNot
         {"CMYK profile on CMYK", {PixelModel::Cmyk, {cmyk}, {}, "", {}}, From::EmbeddedProfile, true},
         {"RGB profile on CMYK", {PixelModel::Cmyk, {display}, {}, "", {}}, From::Nothing},
         {"CMYK without profile, R03", {PixelModel::Cmyk, {}, 0xFFFFu, "R03", {}}, From::Nothing},
-        {"grey pixels", {PixelModel::Grey, {Profile("mntr", "GRAY")}, {}, "", {}}, From::Nothing},
+        {"grey profile on grey pixels", {PixelModel::Grey, {Profile("prtr", "GRAY")}, {}, "", {}}, From::EmbeddedProfile,
+         false, true},
         {"RGB profile on grey pixels", {PixelModel::Grey, {display}, {}, "", {}}, From::Nothing},
+        {"CMYK profile on grey pixels", {PixelModel::Grey, {cmyk}, {}, "", {}}, From::Nothing},
+        {"grey profile on CMYK pixels", {PixelModel::Cmyk, {Profile("prtr", "GRAY")}, {}, "", {}}, From::Nothing},
+        {"untagged grey pixels, R03", {PixelModel::Grey, {}, 0xFFFFu, "R03", {}}, From::Nothing},
     };
     for (const SourceCase& c : cases) {
         const SourceColour s = ChooseSource(c.facts);
         EXPECT_EQ(s.from, c.from) << c.what;
         EXPECT_EQ(s.cmyk, c.cmyk) << c.what;
+        EXPECT_EQ(s.grey, c.grey) << c.what;
         EXPECT_EQ(s.profile.empty(), c.from == From::Nothing) << c.what;
     }
 }
@@ -332,6 +338,26 @@ TEST(ColourGrid, PixelsBetweenTheNodesTakeTheNodesOfTheirTetrahedron) {
         grid.Apply(pixel.data(), 1, 1, 4);
         EXPECT_EQ(pixel, c.shown) << int(c.pixel[0]) << " " << int(c.pixel[1]) << " " << int(c.pixel[2]);
     }
+}
+
+// Grey has 256 colours: every level is converted by the colour module and
+// taken as it comes, however uneven the conversion.
+TEST(ColourGrid, GreyLevelsTakeTheirOwnConvertedColoursAndKeepTheFourthByte) {
+    ColourGrid grid(1);
+    const Bytes inputs = grid.Inputs();
+    ASSERT_EQ(inputs.size(), 256u);  // one byte a level, the colour module's grey layout
+    Bytes outputs, pixels, shown;
+    for (int v = 0; v < 256; ++v) {
+        const auto b = static_cast<std::uint8_t>(v * 7), g = static_cast<std::uint8_t>(255 - v),
+                   r = static_cast<std::uint8_t>(v ^ 0x55), a = static_cast<std::uint8_t>(v / 3);
+        EXPECT_EQ(inputs[v], v);
+        outputs.insert(outputs.end(), {b, g, r, 0});
+        pixels.insert(pixels.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v), a});
+        shown.insert(shown.end(), {b, g, r, a});
+    }
+    ASSERT_TRUE(grid.SetOutputs(outputs));
+    grid.Apply(pixels.data(), 16, 16, 64);
+    EXPECT_EQ(pixels, shown);
 }
 
 TEST(ColourGrid, CmykPixelsBecomeTheConvertedColoursAtTheNodesAndOpaque) {
