@@ -344,16 +344,13 @@ TEST(ColourGrid, PixelsBetweenTheNodesTakeTheNodesOfTheirTetrahedron) {
 // taken as it comes, however uneven the conversion.
 TEST(ColourGrid, GreyLevelsTakeTheirOwnConvertedColoursAndKeepTheFourthByte) {
     ColourGrid grid(1);
-    const Bytes inputs = grid.Inputs();
-    ASSERT_EQ(inputs.size(), 256u);  // one byte a level, the colour module's grey layout
+    ASSERT_EQ(grid.Inputs().size(), 256u);  // one byte a level, the colour module's grey layout
     Bytes outputs, pixels, shown;
     for (int v = 0; v < 256; ++v) {
-        const auto b = static_cast<std::uint8_t>(v * 7), g = static_cast<std::uint8_t>(255 - v),
-                   r = static_cast<std::uint8_t>(v ^ 0x55), a = static_cast<std::uint8_t>(v / 3);
-        EXPECT_EQ(inputs[v], v);
-        outputs.insert(outputs.end(), {b, g, r, 0});
-        pixels.insert(pixels.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v), a});
-        shown.insert(shown.end(), {b, g, r, a});
+        using B = Bytes::value_type;
+        outputs.insert(outputs.end(), {B(v * 7), B(255 - v), B(v ^ 0x55), 0});
+        pixels.insert(pixels.end(), {B(v), B(v), B(v), B(v / 3)});
+        shown.insert(shown.end(), {B(v * 7), B(255 - v), B(v ^ 0x55), B(v / 3)});
     }
     ASSERT_TRUE(grid.SetOutputs(outputs));
     grid.Apply(pixels.data(), 16, 16, 64);
