@@ -35,17 +35,17 @@ const std::vector<std::uint8_t>& FromLinear() {
 }  // namespace
 
 ColourGrid::ColourGrid(int channels)
-    : channels_(channels == 4 ? 4 : 3),
+    : channels_(channels == 4 || channels == 1 ? channels : 3),
       // 33 nodes keep RGB within a level almost everywhere (35,937 colours to
       // convert); a CMYK grid has a fourth axis, so fewer per axis.
-      nodesPerAxis_(channels_ == 3 ? 33 : 17),
+      nodesPerAxis_(channels_ == 1 ? 256 : channels_ == 3 ? 33 : 17),
       cell_(256),
       fraction_(256) {
     for (int i = 0; i < nodesPerAxis_; ++i)
         axis_.push_back(static_cast<std::uint8_t>(std::lround(255.0 * i / (nodesPerAxis_ - 1))));
     // Where a value lies between its two nodes, measured in linear light for
     // RGB; CMYK's axes are ink amounts and are taken as they are.
-    const auto measure = [&](int v) { return channels_ == 3 ? Decode(v / 255.0) : v / 255.0; };
+    const auto measure = [&](int v) { return channels_ == 4 ? v / 255.0 : Decode(v / 255.0); };
     for (int v = 0, c = 0; v < 256; ++v) {
         while (c < nodesPerAxis_ - 2 && v >= axis_[c + 1]) ++c;
         cell_[v] = static_cast<std::uint32_t>(c);
@@ -57,11 +57,12 @@ ColourGrid::ColourGrid(int channels)
 std::vector<std::uint8_t> ColourGrid::Inputs() const {
     std::size_t count = 1;
     for (int k = 0; k < channels_; ++k) count *= nodesPerAxis_;
-    std::vector<std::uint8_t> pixels(count * 4, 0);
+    const std::size_t bytes = channels_ == 1 ? 1 : 4;
+    std::vector<std::uint8_t> pixels(count * bytes, 0);
     for (std::size_t node = 0; node < count; ++node) {
         std::size_t rest = node;
         for (int k = channels_ - 1; k >= 0; --k) {
-            pixels[node * 4 + k] = axis_[rest % nodesPerAxis_];
+            pixels[node * bytes + k] = axis_[rest % nodesPerAxis_];
             rest /= nodesPerAxis_;
         }
     }
@@ -116,8 +117,10 @@ void ColourGrid::Apply(std::uint8_t* pixels, std::uint32_t width, std::uint32_t 
     if (nodes_.empty()) return;
     if (channels_ == 3)
         ApplyEach<3>(pixels, width, height, stride);
-    else
+    else if (channels_ == 4)
         ApplyEach<4>(pixels, width, height, stride);
+    else
+        ApplyEach<1>(pixels, width, height, stride);  // by the blue byte: every level a node, nothing between
 }
 
 }  // namespace lumora

@@ -9,7 +9,8 @@
 // standing in for every picture's and display's own, close enough to take
 // the bend out of the tone curves between nodes), so that the interpolated
 // colours stay within a level or two of the colour module's own, except next
-// to the edge of the display's gamut, where colours are clipped.
+// to the edge of the display's gamut, where colours are clipped. Grey has
+// only 256 colours: each is a node of its own, taken as converted.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -19,17 +20,18 @@ namespace lumora {
 
 class ColourGrid {
 public:
-    // 3: pixels B,G,R,x, the layout the slideshow paints; 4: pixels C,M,Y,K.
+    // 3: pixels B,G,R,x, the layout the slideshow paints; 4: pixels C,M,Y,K;
+    // 1: grey pixels B,G,R,x with B = G = R.
     explicit ColourGrid(int channels);
 
     int channels() const { return channels_; }
-    // The grid's colours as pixels of that layout, 4 bytes each, for the
-    // colour module to convert.
+    // The grid's colours as pixels of that layout, 4 bytes each (grey: one
+    // byte, the level), for the colour module to convert.
     std::vector<std::uint8_t> Inputs() const;
     // The grid's colours as converted, B,G,R,x each; false unless one per input.
     bool SetOutputs(std::span<const std::uint8_t> converted);
-    // Every pixel converted in place into B,G,R; the 4th byte of an RGB pixel
-    // (alpha, for a transparent picture) is kept, a CMYK pixel's becomes 255.
+    // Every pixel converted in place into B,G,R; the 4th byte of an RGB or
+    // grey pixel (alpha, for a transparent picture) is kept, a CMYK pixel's becomes 255.
     void Apply(std::uint8_t* pixels, std::uint32_t width, std::uint32_t height, std::size_t stride) const;
 
 private:

@@ -305,20 +305,20 @@ const std::vector<std::uint8_t>& AdobeRgbProfile() {
 
 SourceColour ChooseSource(const ColourFacts& facts) {
     using From = SourceColour::From;
-    // Grey pixels are shown as grey, whatever a profile says.
-    if (facts.pixels == PixelModel::Grey) return {};
-    const bool cmyk = facts.pixels == PixelModel::Cmyk;
+    const bool cmyk = facts.pixels == PixelModel::Cmyk, grey = facts.pixels == PixelModel::Grey;
     if (!facts.profiles.empty()) {
         // The first profile speaks for the picture. One that cannot be
         // trusted, or is for other pixels than the picture's (a grey or CMYK
-        // profile on RGB pixels), leaves the picture as stored.
+        // profile on RGB pixels, an RGB one on grey pixels), leaves the
+        // picture as stored: grey stays grey.
         const std::vector<std::uint8_t>& profile = facts.profiles.front();
         const auto header = ReadProfileHeader(profile);
-        if (!header || header->dataSpace != Signature(cmyk ? "CMYK" : "RGB ")) return {};
-        if (!cmyk && DescribesSrgb(profile)) return {};
-        return {From::EmbeddedProfile, std::vector<std::uint8_t>(profile.begin(), profile.begin() + header->size), cmyk};
+        const std::uint32_t space = cmyk ? Signature("CMYK") : grey ? Signature("GRAY") : Signature("RGB ");
+        if (!header || header->dataSpace != space || DescribesSrgb(profile)) return {};
+        return {From::EmbeddedProfile, std::vector<std::uint8_t>(profile.begin(), profile.begin() + header->size), cmyk,
+                grey};
     }
-    if (cmyk) return {};
+    if (cmyk || grey) return {};
     // DCF's way of saying Adobe RGB: "uncalibrated", with the interoperability
     // index R03; the imaging component reports that as colour space 2.
     if (facts.contextColourSpace == 2u || (facts.exifColourSpace == 0xFFFFu && facts.interopIndex == "R03"))

@@ -46,6 +46,7 @@ struct SourceColour {
     From from = From::Nothing;
     std::vector<std::uint8_t> profile;  // what to convert from, unless Nothing
     bool cmyk = false;                  // the pixels and the profile are CMYK
+    bool grey = false;                  // the pixels and the profile are grey
 };
 
 SourceColour ChooseSource(const ColourFacts& facts);

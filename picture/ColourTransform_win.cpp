@@ -106,12 +106,16 @@ bool ToDisplayColours(const SourceColour& source, ByteView target, BYTE* pixels,
     if (!transform) return false;
     // The grid's colours as one row of pixels in the picture's layout: for
     // RGB, B,G,R,x is what ICM calls xRGB quads (a DWORD 0x00RRGGBB); CMYK's
-    // C,M,Y,K bytes are its KYMC quads (0xKKYYMMCC).
-    ColourGrid grid(source.cmyk ? 4 : 3);
-    std::vector<std::uint8_t> in = grid.Inputs(), out(in.size());
-    const auto count = static_cast<DWORD>(in.size() / 4);
-    if (!::TranslateBitmapBits(transform.get(), in.data(), source.cmyk ? BM_KYMCQUADS : BM_xRGBQUADS, count, 1,
-                               count * 4, out.data(), BM_xRGBQUADS, count * 4, nullptr, 0) ||
+    // C,M,Y,K bytes are its KYMC quads (0xKKYYMMCC). A grey profile takes
+    // grey bytes, one a pixel: the 256 levels, read back from the pixels'
+    // equal B, G and R.
+    ColourGrid grid(source.cmyk ? 4 : source.grey ? 1 : 3);
+    std::vector<std::uint8_t> in = grid.Inputs();
+    const auto count = static_cast<DWORD>(source.grey ? in.size() : in.size() / 4);
+    std::vector<std::uint8_t> out(std::size_t{count} * 4);
+    const BMFORMAT format = source.cmyk ? BM_KYMCQUADS : source.grey ? BM_GRAY : BM_xRGBQUADS;
+    if (!::TranslateBitmapBits(transform.get(), in.data(), format, count, 1, static_cast<DWORD>(in.size()), out.data(),
+                               BM_xRGBQUADS, count * 4, nullptr, 0) ||
         !grid.SetOutputs(out))
         return false;
     grid.Apply(pixels, width, height, stride);

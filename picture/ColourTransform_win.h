@@ -20,8 +20,8 @@ ColourFacts ReadColourFacts(IWICImagingFactory* factory, IWICBitmapDecoder* deco
 // Converts fitted pixels in place from `source` into `target`, the display's
 // profile (empty: sRGB), perceptual intent. `pixels` are top-down, 4 bytes
 // each: B,G,R,x, or premultiplied B,G,R,A for a transparent picture (the
-// picture as it shows over black is converted); for a CMYK source C,M,Y,K,
-// which become B,G,R,x. Nothing to do for a source of Nothing. False, with
+// picture as it shows over black is converted), with B = G = R for a grey
+// source; for a CMYK source C,M,Y,K, which become B,G,R,x. Nothing to do for a source of Nothing. False, with
 // the pixels untouched, when the colour module cannot convert them.
 bool ToDisplayColours(const SourceColour& source, ByteView target, BYTE* pixels, UINT width, UINT height,
                       UINT stride);

@@ -2,29 +2,36 @@
 
 namespace lumora {
 
-void PictureSchedule::Show(const PictureRequest& request) { show_ = request; }
+void PictureSchedule::Show(const PictureRequest& request) {
+    show_ = request;
+    NoteGivenUp();
+}
 
-void PictureSchedule::Ahead(const PictureRequest& request) { ahead_ = request; }
+void PictureSchedule::Ahead(const PictureRequest& request) {
+    ahead_ = request;
+    NoteGivenUp();
+}
 
 std::optional<Preparation> PictureSchedule::Next() {
     if (show_) {
         const PictureRequest request = *show_;
         show_.reset();
-        if (HeldFor(request)) return Preparation{request, true, held_->stamp};
+        if (HeldFor(request)) return underWay_ = Preparation{request, true, held_->stamp};
         held_.reset();
-        return Preparation{request, true, std::nullopt};
+        return underWay_ = Preparation{request, true, std::nullopt};
     }
     while (ahead_) {
         const PictureRequest request = *ahead_;
         ahead_.reset();
         if (HeldFor(request)) continue;  // prepared already
         held_.reset();
-        return Preparation{request, false, std::nullopt};
+        return underWay_ = Preparation{request, false, std::nullopt};
     }
     return std::nullopt;
 }
 
 bool PictureSchedule::Wanted(const Preparation& p) const {
+    if (givenUp_ == p.request.id) return false;
     if (p.forShow) return !show_;
     // Prepared ahead: of use while the screen asks for nothing else and no
     // other picture is wanted ahead.
@@ -32,6 +39,7 @@ bool PictureSchedule::Wanted(const Preparation& p) const {
 }
 
 PictureSchedule::Use PictureSchedule::Finished(const Preparation& p, Outcome outcome, const FileStamp& stamp) {
+    underWay_.reset();
     if (outcome == Outcome::Cancelled || !Wanted(p)) return Use::Drop;
     if (p.forShow) {
         if (outcome == Outcome::Unchanged && p.known && HeldFor(p.request)) {

@@ -37,7 +37,10 @@ public:
     // preparation, one prepared ahead and one on show.
     std::optional<Preparation> Next();
 
-    // Whether the preparation under way is still of use.
+    // Whether the preparation under way is still of use. Once a newer request
+    // has made it of no use, it stays so even when a later one wants that very
+    // picture again: its helper is told to stop, and what comes back after
+    // that (cancelled, or given up as not a picture) says nothing of the file.
     bool Wanted(const Preparation& preparation) const;
 
     enum class Use {
@@ -66,10 +69,15 @@ private:
     bool HeldFor(const PictureRequest& request) const {
         return held_ && held_->number == request.number && held_->size == request.size;
     }
+    void NoteGivenUp() {
+        if (underWay_ && !Wanted(*underWay_)) givenUp_ = underWay_->request.id;
+    }
 
     std::optional<PictureRequest> show_;
     std::optional<PictureRequest> ahead_;
     std::optional<Held> held_;
+    std::optional<Preparation> underWay_;
+    std::optional<std::uint32_t> givenUp_;  // the request id of a preparation of no use
 };
 
 // The helper's budgets, enforced by the saver. A preparation gets 7 s of

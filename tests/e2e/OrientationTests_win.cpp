@@ -206,7 +206,8 @@ TEST(Orientation, EveryTaggedPictureShowsUprightAndBrokenTagsShowAsStored) {
 
 // Each picture of colour-pictures.sh shows the colour ImageMagick's colour
 // management computes for it on an sRGB screen (Wine's display profile is
-// sRGB); an untagged, sRGB-tagged or badly tagged one its stored colour exactly.
+// sRGB); an untagged, sRGB-tagged or badly tagged one its stored colour
+// exactly, and so does a grey one untagged or with an RGB profile.
 TEST(Colour, PicturesShowTheColoursTheirProfilesMean) {
     wchar_t dir[MAX_PATH * 4];
     const DWORD length = ::GetEnvironmentVariableW(L"LUMORA_COLOUR_PICTURES", dir, static_cast<DWORD>(std::size(dir)));
@@ -232,7 +233,7 @@ TEST(Colour, PicturesShowTheColoursTheirProfilesMean) {
         ::PostMessageW(s.form, WM_CLOSE, 0, 0);
         EXPECT_EQ(s.process.ExitCodeWithin(5000), 0u);
     }
-    EXPECT_EQ(count, 9);
+    EXPECT_EQ(count, 12);
 }
 
 }  // namespace

@@ -25,11 +25,18 @@ convert plain.png -profile "$icc/colord/WideGamutRGB.icc" wide.png
 convert plain.png -profile "$icc/colord/ProPhotoRGB.icc" -compress none prophoto.tif
 convert plain.jpg -profile "$icc/sRGB.icc" -quality 100 srgb.jpg
 convert -size 64x64 xc:'cmyk(40,90,150,20)' -profile "$icc/ghostscript/default_cmyk.icc" -quality 100 cmyk.jpg
+# Grey JPEGs (one component) of level 0x40: untagged, and with a grey profile of gamma 1.0.
+convert -size 64x64 xc:'gray(64)' -colorspace Gray -quality 100 grey.jpg
+convert grey.jpg -profile "$icc/Gray.icc" -quality 100 grey-gamma1.jpg
 # By hand: a profile without its 'acsp' mark, a grey profile's colour space on
-# RGB pixels, and EXIF's Adobe RGB (colour space "uncalibrated", index R03).
-python3 - <<'PY'
-import struct
+# RGB pixels, an RGB profile on grey pixels, and EXIF's Adobe RGB (colour
+# space "uncalibrated", index R03).
+python3 - "$icc/colord/WideGamutRGB.icc" <<'PY'
+import struct, sys
 wide = open('wide.jpg', 'rb').read()
+chunk = b'ICC_PROFILE\0\1\1' + open(sys.argv[1], 'rb').read()
+grey = open('grey.jpg', 'rb').read()
+open('grey-rgb-profile.jpg', 'wb').write(grey[:2] + b'\xff\xe2' + struct.pack('>H', len(chunk) + 2) + chunk + grey[2:])
 open('broken.jpg', 'wb').write(wide.replace(b'acsp', b'xxxx', 1))
 at = wide.index(b'ICC_PROFILE\0') + 14 + 16
 open('grey-on-rgb.jpg', 'wb').write(wide[:at] + b'GRAY' + wide[at + 4:])
@@ -47,6 +54,9 @@ PY
   echo "srgb.jpg $(shows srgb.jpg) 0"
   echo "broken.jpg $(shows broken.jpg) 0"
   echo "grey-on-rgb.jpg $(shows grey-on-rgb.jpg) 0"
+  echo "grey.jpg $(shows grey.jpg) 0"
+  echo "grey-rgb-profile.jpg $(shows grey.jpg) 0"
+  echo "grey-gamma1.jpg $(shows grey-gamma1.jpg "${to_srgb[@]}") 1"
   echo "wide.jpg $(shows wide.jpg "${to_srgb[@]}") 3"
   echo "wide.png $(shows wide.png "${to_srgb[@]}") 3"
   echo "prophoto.tif $(shows prophoto.tif "${to_srgb[@]}") 3"

@@ -25,9 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         facts.profiles.push_back(bytes);
         const lumora::SourceColour s = lumora::ChooseSource(facts);
         FUZZ_CHECK(s.cmyk == (s.from != lumora::SourceColour::From::Nothing && pixels == lumora::PixelModel::Cmyk));
+        FUZZ_CHECK(s.grey == (s.from != lumora::SourceColour::From::Nothing && pixels == lumora::PixelModel::Grey));
         FUZZ_CHECK(s.from != lumora::SourceColour::From::ExifAdobeRgb);
         if (s.from == lumora::SourceColour::From::EmbeddedProfile) {
-            FUZZ_CHECK(header && !srgb && pixels != lumora::PixelModel::Grey);
+            FUZZ_CHECK(header && !srgb);
+            FUZZ_CHECK(header->dataSpace == lumora::Signature(pixels == lumora::PixelModel::Cmyk   ? "CMYK"
+                                                              : pixels == lumora::PixelModel::Grey ? "GRAY"
+                                                                                                   : "RGB "));
             FUZZ_CHECK(s.profile.size() == header->size && std::equal(s.profile.begin(), s.profile.end(), bytes.begin()));
         }
     }

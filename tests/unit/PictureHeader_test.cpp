@@ -35,6 +35,8 @@ TEST(ReadDeclaredSize, ReadsTheSizeEachFormatDeclares) {
     const Case cases[] = {
         {"JPEG: APP0, DHT and DAC before SOF0", "FF D8 FF E0 00 06 4A 46 49 46 FF C4 00 04 00 00 FF CC 00 04 00 00 "
          "FF C0 00 0B 08 01 E0 02 80 01 01 11 00 FF D9", K::Jpeg, 640, 480, 0},
+        {"JPEG: the reserved JPG marker (C8) is no frame header", "FF D8 FF C8 00 0B 08 00 10 00 10 01 01 11 00 "
+         "FF C0 00 0B 08 01 E0 02 80 01 01 11 00", K::Jpeg, 640, 480, 0},
         {"JPEG: TEM and fill bytes, SOF1", "FF D8 FF 01 FF FF FF E1 00 02 FF FF C1 00 0B 08 00 10 00 20 01 01 11 00",
          K::Jpeg, 32, 16, 0},
         {"JPEG: SOF2, scans across stuffed bytes, restarts and fill", "FF D8 FF C2 00 0B 08 03 00 04 00 01 01 11 00 "
@@ -142,6 +144,21 @@ TEST(ReadDeclaredSize, ProgressiveJpegWithTooManyScansIsRefused) {
     }
 }
 
+// A scan bomb packs its scans close together: 1 MiB of entropy-coded data in
+// all is searched for scans, the 0xFF of each marker counted.
+TEST(ReadDeclaredSize, JpegScansAreSearchedForInTheFirstMebibyteOfEntropyData) {
+    const struct { std::vector<std::size_t> gaps; std::uint32_t scans; } cases[] = {  // data before each next scan
+        {{(1u << 20) - 1}, 2}, {{1u << 20}, 1}, {{1u << 19, (1u << 19) - 2}, 3}, {{1u << 19, (1u << 19) - 1}, 2}};
+    for (const auto& c : cases) {
+        auto file = Hex("FF D8 FF C2 00 0B 08 00 10 00 10 01 01 11 00 FF DA 00 02");
+        for (const std::size_t gap : c.gaps) {
+            file.resize(file.size() + gap, 0x5A);
+            file.insert(file.end(), {0xFF, 0xDA, 0x00, 0x02});
+        }
+        EXPECT_EQ(Read(file).jpegScans, c.scans) << c.gaps.size() << " gaps, the first " << c.gaps[0];
+    }
+}
+
 // Phone portraits keep megabytes of depth map as metadata before the frame
 // header; the walk seeks past them instead of giving up.
 TEST(ReadDeclaredSize, JpegFrameHeaderAfterMegabytesOfSegmentsIsFound) {
@@ -161,31 +178,38 @@ TEST(ReadDeclaredSize, JpegFrameHeaderAfterMegabytesOfSegmentsIsFound) {
 
 // Some decoders read every frame of a GIF when they are created.
 TEST(ReadDeclaredSize, GifFramesAddUpAndAnyOneOverTheBudgetIsRefused) {
-    const auto frame = [](std::uint16_t w, std::uint16_t h) {
-        return std::vector<std::uint8_t>{0x2C, 0, 0, 0, 0, static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(w >> 8),
-                                         static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8), 0x00,
-                                         0x02, 0x01, 0x44, 0x00};  // code size, one sub-block, end
+    // A frame of w x h, with a local colour table of 2^(table + 1) entries when `table` is given.
+    const auto frame = [](std::uint16_t w, std::uint16_t h, int table = -1) {
+        std::vector<std::uint8_t> f{0x2C, 0, 0, 0, 0, static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(w >> 8),
+                                    static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8),
+                                    static_cast<std::uint8_t>(table < 0 ? 0 : 0x80 | table)};
+        if (table >= 0) f.resize(f.size() + (3u << (table + 1)), 0x00);
+        f.insert(f.end(), {0x02, 0x01, 0x44, 0x00});  // code size, one sub-block, end
+        return f;
     };
     const struct {
         const char* what;
         std::vector<std::pair<int, std::pair<std::uint16_t, std::uint16_t>>> frames;  // count x (w, h)
+        int table = -1;  // every frame's local colour table
         std::uint32_t width;  // the screen's, widened by the first frame
         std::uint64_t framePixels;
         bool refused;
     } cases[] = {
-        {"one small frame", {{1, {16, 16}}}, 16, 256, false},
-        {"a small frame, then a huge one", {{1, {16, 16}}, {1, {40000, 40000}}}, 16, 1'600'000'256, true},
+        {"one small frame", {{1, {16, 16}}}, -1, 16, 256, false},
+        {"a small frame, then a huge one", {{1, {16, 16}}, {1, {40000, 40000}}}, -1, 16, 1'600'000'256, true},
+        {"the same, each with a colour table of its own", {{1, {16, 16}}, {1, {40000, 40000}}}, 0, 16, 1'600'000'256, true},
+        {"a small frame, then a huge one, 256-colour tables", {{1, {16, 16}}, {1, {40000, 40000}}}, 7, 16, 1'600'000'256, true},
         // 1085 x 480 x 480 = 249,984,000: just within the budget.
-        {"1085 frames of 480 x 480", {{1085, {480, 480}}}, 480, 249'984'000, false},
-        {"1086 frames of 480 x 480", {{1086, {480, 480}}}, 480, 250'214'400, true},
+        {"1085 frames of 480 x 480", {{1085, {480, 480}}}, -1, 480, 249'984'000, false},
+        {"1086 frames of 480 x 480", {{1086, {480, 480}}}, -1, 480, 250'214'400, true},
         // The walk stops once the sum is over the budget.
-        {"6000 frames of 480 x 480", {{6000, {480, 480}}}, 480, 250'214'400, true},
+        {"6000 frames of 480 x 480", {{6000, {480, 480}}}, -1, 480, 250'214'400, true},
     };
     for (const auto& c : cases) {
         std::vector<std::uint8_t> file = Hex("47 49 46 38 39 61 10 00 10 00 00 00 00");  // 16 x 16 screen
         for (const auto& [count, size] : c.frames)
             for (int i = 0; i < count; ++i) {
-                const auto f = frame(size.first, size.second);
+                const auto f = frame(size.first, size.second, c.table);
                 file.insert(file.end(), f.begin(), f.end());
             }
         file.push_back(0x3B);

@@ -23,7 +23,7 @@ struct Step {
     Use use = Use::Drop;                 // Finish: expected
 };
 Step ShowOf(int n, ClientSize size = kScreen) { return {Step::Show, n, size}; }
-Step AheadOf(int n) { return {Step::Ahead, n}; }
+Step AheadOf(int n, ClientSize size = kScreen) { return {Step::Ahead, n, size}; }
 Step NextIs(int n, bool forShow = false, bool known = false) { return {Step::Next, n, kScreen, forShow, known}; }
 Step Idle() { return {Step::Next}; }
 Step StillWanted(bool wanted) { return {Step::Wanted, 0, kScreen, wanted}; }
@@ -65,6 +65,14 @@ const Scenario kScenarios[] = {
     {"a held result the next Show cannot use goes, so that another can be prepared ahead",
      {AheadOf(2), NextIs(2), Finish(Outcome::Picture, Use::Hold), ShowOf(5), NextIs(5, true, false),
       Finish(Outcome::Picture, Use::Deliver), AheadOf(2), NextIs(2)}},
+    // Once told to stop, the helper may answer late or be ended: what comes
+    // back then says nothing of the file, even when the picture is wanted again.
+    {"what is prepared ahead and given up for another size is prepared afresh when that size comes back",
+     {AheadOf(3), NextIs(3), AheadOf(3, kSmaller), StillWanted(false), AheadOf(3), StillWanted(false),
+      Finish(Outcome::NotAPicture, Use::Drop), NextIs(3)}},
+    {"what is prepared ahead and given up is prepared afresh when the screen asks for it",
+     {AheadOf(3), NextIs(3), ShowOf(3, kSmaller), StillWanted(false), ShowOf(3), StillWanted(false),
+      Finish(Outcome::NotAPicture, Use::Drop), NextIs(3, true, false)}},
     {"a result asked for ahead is never delivered in place of a Show",
      {AheadOf(1), NextIs(1), Finish(Outcome::Picture, Use::Hold), AheadOf(2), NextIs(2),
       Finish(Outcome::NotAPicture, Use::Hold), Idle()}},
@@ -124,6 +132,9 @@ TEST(PictureSchedule, HeldResultIsKnownToBeAPictureOrNot) {
     EXPECT_FALSE(schedule.holds()) << "held until another is prepared in its place";
     schedule.Finished(*second, Outcome::Picture, kStamp);
     EXPECT_TRUE(schedule.heldIsPicture());
+    schedule.Show({3, 4, kScreen});
+    ASSERT_TRUE(schedule.Next().has_value());
+    EXPECT_FALSE(schedule.holds()) << "dropped by a Show that cannot use it, before that Show is prepared";
 }
 
 TEST(GiveUp, TimeMemoryAndCancellationBudgets) {
@@ -146,39 +157,6 @@ TEST(GiveUp, TimeMemoryAndCancellationBudgets) {
     EXPECT_EQ(kHelperMemoryLimit, 1280ull << 20);
     EXPECT_FALSE(StartTooSlow(5000));
     EXPECT_TRUE(StartTooSlow(5001));
-}
-
-TEST(PictureInReply, OnlyAPictureForTheRequestInsideTheClientAndTheSection) {
-    const auto reply = [](std::uint32_t id, ReplyKind kind, int l, int t, int w, int h) {
-        ChannelReply r;
-        r.id = id;
-        r.kind = kind;
-        r.left = l, r.top = t, r.width = w, r.height = h;
-        return r;
-    };
-    constexpr std::uint64_t kBytes = 1024ull * 768 * 4;
-    const struct {
-        const char* what;
-        ChannelReply reply;
-        bool accepted;
-    } cases[] = {
-        {"the whole client", reply(7, ReplyKind::Picture, 0, 0, 1024, 768), true},
-        {"centred", reply(7, ReplyKind::Picture, 412, 334, 200, 100), true},
-        {"another request", reply(6, ReplyKind::Picture, 0, 0, 10, 10), false},
-        {"not a picture", reply(7, ReplyKind::NotAPicture, 0, 0, 10, 10), false},
-        {"past the right edge", reply(7, ReplyKind::Picture, 1, 0, 1024, 10), false},
-        {"past the bottom", reply(7, ReplyKind::Picture, 0, 700, 10, 69), false},
-        {"negative place", reply(7, ReplyKind::Picture, -1, 0, 10, 10), false},
-        {"empty", reply(7, ReplyKind::Picture, 0, 0, 0, 10), false},
-        {"overflowing sum", reply(7, ReplyKind::Picture, 0x7FFFFFFF, 0, 1, 1), false},
-    };
-    for (const auto& c : cases) EXPECT_EQ(PictureInReply(c.reply, 7, 1024, 768, kBytes).has_value(), c.accepted) << c.what;
-    EXPECT_FALSE(PictureInReply(reply(7, ReplyKind::Picture, 0, 0, 1024, 768), 7, 1024, 768, kBytes - 1).has_value())
-        << "more pixels than the section holds";
-    const auto rect = PictureInReply(reply(7, ReplyKind::Picture, 412, 334, 200, 100), 7, 1024, 768, kBytes);
-    ASSERT_TRUE(rect.has_value());
-    EXPECT_EQ(rect->left, 412);
-    EXPECT_EQ(rect->bottom, 434);
 }
 
 }  // namespace
