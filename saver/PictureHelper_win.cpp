@@ -140,15 +140,24 @@ private:
 };
 
 // The executable to start: Lumora's own, through Sysnative when a 32-bit
-// build runs from the real System32.
+// build runs from the real System32. A path past MAX_PATH is started by its
+// short name where the volume keeps short names (a process is started by no
+// longer name), else in the extended-length form.
 std::wstring HelperPath() {
-    const std::wstring module = ModulePath(nullptr);
+    std::wstring exe = ModulePath(nullptr);
     BOOL wow64 = FALSE;
-    if (!::IsWow64Process(::GetCurrentProcess(), &wow64) || !wow64) return module;
     wchar_t system[MAX_PATH] = {}, windows[MAX_PATH] = {};
-    const UINT s = ::GetSystemDirectoryW(system, MAX_PATH), w = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    if (s == 0 || s >= MAX_PATH || w == 0 || w >= MAX_PATH) return module;
-    return HelperExecutable(module, system, windows, true);
+    if (::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64) {
+        const UINT s = ::GetSystemDirectoryW(system, MAX_PATH), w = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+        if (s > 0 && s < MAX_PATH && w > 0 && w < MAX_PATH) exe = HelperExecutable(exe, system, windows, true);
+    }
+    if (exe.size() < MAX_PATH) return exe;
+    const std::wstring extended = LongPathForm(exe);
+    std::wstring shortName(extended.size() + 1, L'\0');
+    const DWORD n = ::GetShortPathNameW(extended.c_str(), shortName.data(), static_cast<DWORD>(shortName.size()));
+    if (n == 0 || n >= shortName.size()) return extended;
+    shortName.resize(n);
+    return shortName;
 }
 
 }  // namespace
@@ -213,8 +222,7 @@ bool PictureHelper::Start(Rung rung, std::uint64_t pixelBytes, std::span<const s
     // first request, which comes only once it is confined and ready.
     const DWORD flags = CREATE_NO_WINDOW | (attributes.list() ? EXTENDED_STARTUPINFO_PRESENT : 0) |
                         (job_ && entry == JobEntry::BreakawayThenAssign ? CREATE_BREAKAWAY_FROM_JOB : 0);
-    // A folder with a long path is started from in the extended-length form.
-    const std::wstring exe = LongPathForm(HelperPath());
+    const std::wstring exe = HelperPath();
     // Should the helper ever fail to recognise its channel, the preview
     // switch ends it at once.
     std::wstring commandLine = L"\"" + exe + L"\" /p";

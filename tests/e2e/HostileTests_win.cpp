@@ -3,6 +3,7 @@
 // each tick comes back quickly, a bad file leaves the screen black and a good
 // one is shown. The corpus comes from tools/hostile-corpus.sh through
 // LUMORA_HOSTILE_CORPUS.
+#include "picture/PictureStream_win.h"
 #include "tools/driver/Lumora_win.h"
 
 #include <gtest/gtest.h>
@@ -497,6 +498,50 @@ TEST(Hostile, HelpersKilledAsTheyStartCostPicturesOnlyWhileTheKillingLasts) {
     EXPECT_TRUE(s.process.Running());
     ::PostMessageW(s.form, WM_CLOSE, 0, 0);
     EXPECT_EQ(s.process.ExitCodeWithin(5000), 0u);
+}
+
+// The decoders' stream keeps its own place: the header, EXIF and colour
+// readers read the same open file at offsets of their own in between (they
+// do, between GetFrame and CopyPixels), and a codec that does not seek before
+// each read still gets the bytes that follow its last.
+TEST(Hostile, DecoderStreamKeepsItsPlaceAcrossHeaderReads) {
+    TestFolder folder(L"hostile-stream");
+    std::vector<std::uint8_t> bytes(4096);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 % 251);
+    ASSERT_TRUE(folder.Write(L"file.bin", bytes));
+    const UniqueFile file(::CreateFileW(folder.file(L"file.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file);
+    const FileSource source(file.get());
+    ComPtr<IStream> stream;
+    stream.Attach(new SourceStream(source));
+    const auto readStream = [&](ULONG count) {
+        std::vector<std::uint8_t> out(count);
+        ULONG read = 0;
+        stream->Read(out.data(), count, &read);
+        out.resize(read);
+        return out;
+    };
+    const auto slice = [&](std::size_t from, std::size_t count) {
+        return std::vector<std::uint8_t>(bytes.begin() + from, bytes.begin() + from + count);
+    };
+    EXPECT_EQ(readStream(100), slice(0, 100));
+    std::uint8_t header[16];
+    ASSERT_EQ(source.ReadAt(3000, header), 16u);
+    EXPECT_EQ(std::vector<std::uint8_t>(header, header + 16), slice(3000, 16));
+    EXPECT_EQ(readStream(100), slice(100, 100)) << "a header read moved the stream";
+    LARGE_INTEGER by{};
+    by.QuadPart = 50;
+    ULARGE_INTEGER at{};
+    ASSERT_EQ(stream->Seek(by, STREAM_SEEK_CUR, &at), S_OK);
+    EXPECT_EQ(at.QuadPart, 250u);
+    ASSERT_EQ(source.ReadAt(10, header), 16u);
+    EXPECT_EQ(readStream(10), slice(250, 10));
+    by.QuadPart = -10;
+    ASSERT_EQ(stream->Seek(by, STREAM_SEEK_END, &at), S_OK);
+    EXPECT_EQ(readStream(20), slice(4086, 10)) << "a read past the end gives what is there";
+    by.QuadPart = -1;
+    EXPECT_NE(stream->Seek(by, STREAM_SEEK_SET, nullptr), S_OK) << "before the start";
 }
 
 // Names that are not files, and files that cannot be read, cost one black

@@ -337,6 +337,33 @@ TEST(Saver, EmptyFolderStaysBlackAndStillEnds) {
     ExpectEndedAndRestored(s, "space");
 }
 
+// A pictures folder 300 characters deep, past MAX_PATH: the saver starts
+// its helper from there and the helper opens the pictures there.
+TEST(Saver, PicturesFromAFolderPastMaxPathShow) {
+    TestFolder base(L"saver-long-path");
+    std::wstring folder = base.path();
+    while (folder.size() < 300) {
+        folder += L"\\" + std::wstring(std::min<std::size_t>(100, 301 - folder.size()), L'd');
+        ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr)) << ::GetLastError();
+    }
+    ASSERT_TRUE(::CopyFileW(base.scr().c_str(), (L"\\\\?\\" + folder + L"\\Lumora.scr").c_str(), FALSE));
+    ASSERT_TRUE(WritePicture(L"\\\\?\\" + folder + L"\\" + PictureName(1), PictureFormat::Png, 320, 240, 0x2040E0));
+    // Started by its short name, as the idle timer starts a saver, and not
+    // in its own folder: Wine's process start overruns a buffer on a current
+    // folder past MAX_PATH, and starts no executable by a path that long.
+    wchar_t shortName[MAX_PATH] = {};
+    const DWORD shortLength = ::GetShortPathNameW((L"\\\\?\\" + folder + L"\\Lumora.scr").c_str(), shortName, MAX_PATH);
+    ASSERT_GT(shortLength, 0u);
+    ASSERT_LT(shortLength, static_cast<DWORD>(MAX_PATH));
+    const Process saver = Process::Start(shortName, L"/s", base.path());
+    ASSERT_TRUE(saver.started()) << ::GetLastError();
+    const HWND form = WaitForWindow(saver.pid(), kSlideshowCaption, 10000);
+    ASSERT_NE(form, nullptr);
+    EXPECT_TRUE(WaitForCentre(0x2040E0)) << "the picture from a folder of " << folder.size() << " characters";
+    ::PostMessageW(form, WM_CLOSE, 0, 0);
+    EXPECT_EQ(saver.ExitCodeWithin(5000), 0u);
+}
+
 // Each way out, on a fresh slideshow with the pointer's reference at (100, 100).
 struct WayOut {
     const char* name;

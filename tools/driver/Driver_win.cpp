@@ -189,14 +189,14 @@ PixelFunction Grainy(std::uint32_t colour) {
     };
 }
 
-Process Process::Start(const std::wstring& exe, const std::wstring& arguments) {
+Process Process::Start(const std::wstring& exe, const std::wstring& arguments, const std::wstring& startIn) {
     Process p;
     std::wstring commandLine = L"\"" + exe + L"\"";
     if (!arguments.empty()) commandLine += L" " + arguments;
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    std::wstring folder = exe.substr(0, exe.find_last_of(L'\\'));
+    const std::wstring folder = startIn.empty() ? exe.substr(0, exe.find_last_of(L'\\')) : startIn;
     if (::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                          folder.empty() ? nullptr : folder.c_str(), &si, &pi)) {
         ::CloseHandle(pi.hThread);

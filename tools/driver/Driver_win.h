@@ -82,7 +82,8 @@ PixelFunction Grainy(std::uint32_t colour);
 // A started program, terminated on destruction if it still runs.
 class Process {
 public:
-    static Process Start(const std::wstring& exe, const std::wstring& arguments);
+    // Started in `folder`, or in the executable's own folder when none is given.
+    static Process Start(const std::wstring& exe, const std::wstring& arguments, const std::wstring& folder = {});
     // A process that is already running, opened to watch, stop and harm it.
     static Process Open(DWORD pid);
     Process() = default;
