@@ -123,9 +123,39 @@ if [ -z "$(ls -A "$corpus" 2>/dev/null)" ]; then
 fi
 if [ -n "$corpus" ]; then
   session start >/dev/null
+  # Every process of Lumora's (saver and helpers) looked at every 2 ms: its
+  # peak resident set so far (VmHWM, which only grows), kept per process, so
+  # that a helper ended at its budget leaves its peak behind.
+  python3 - "$work/peak-memory.txt" <<'PY' &
+import os, signal, sys, time
+peaks, stop = {}, False
+def end(*_):
+    global stop
+    stop = True
+signal.signal(signal.SIGTERM, end)
+while not stop:
+    for pid in os.listdir('/proc'):
+        if not pid.isdigit():
+            continue
+        try:
+            if b'Lumora.scr' not in open(f'/proc/{pid}/cmdline', 'rb').read():
+                continue
+            for line in open(f'/proc/{pid}/status'):
+                if line.startswith('VmHWM:'):
+                    peaks[pid] = max(peaks.get(pid, 0), int(line.split()[1]))
+        except OSError:
+            pass
+    time.sleep(0.002)
+top = max(peaks.values(), default=0)
+open(sys.argv[1], 'w').write(f'{len(peaks)} {top}\n')
+PY
+  sampler=$!
   LUMORA_SCR_UNIX="$root/build/windows-x64/Lumora.scr" LUMORA_HOSTILE_CORPUS="$corpus" \
     session run 1024x768 build/windows-x64/tests/e2e/LumoraDriver.exe \
     --gtest_filter='Hostile.CorpusCycles*' 2>&1 | tr -d '\r' | grep -E '^\[ FIGURES|^hostile corpus:|^  ' || true
+  kill -TERM "$sampler"; wait "$sampler" || true
+  read -r processes peak <"$work/peak-memory.txt"
+  awk -v n="$processes" -v p="$peak" 'BEGIN{printf "peak resident memory of any of %d Lumora processes over the corpus: %.0f MiB (target at most 1280)\n", n, p / 1024}'
   session stop
 fi
 
