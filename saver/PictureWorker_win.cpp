@@ -9,6 +9,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace lumora {
 namespace {
@@ -41,6 +42,7 @@ struct PictureWorker::Shared {
     std::optional<PictureRequest> ahead;
     // The newest result for the window, until it takes it.
     std::optional<PictureResult> result;
+    bool rest = false;  // Rest was called; taken by the thread
 };
 
 bool PictureWorker::Start(HWND window, UINT message, std::wstring folder, ClientSize size,
@@ -78,6 +80,15 @@ void PictureWorker::Ahead(const PictureRequest& request) {
     {
         std::lock_guard lock(shared_->mutex);
         shared_->ahead = request;
+    }
+    ::SetEvent(shared_->wake.get());
+}
+
+void PictureWorker::Rest() {
+    if (!shared_) return;
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->rest = true;
     }
     ::SetEvent(shared_->wake.get());
 }
@@ -145,9 +156,11 @@ void PictureWorker::Run(std::shared_ptr<Shared> shared) {
         finish(Outcome::NotAPicture, stamp, std::nullopt);
     };
 
+    bool resting = false;
     for (;;) {
         {
             std::lock_guard lock(shared->mutex);
+            resting = (std::exchange(shared->rest, false) || resting) && !shared->show && !shared->ahead;
             if (shared->show) schedule.Show(*shared->show);
             if (shared->ahead) schedule.Ahead(*shared->ahead);
             shared->show.reset();
@@ -171,6 +184,11 @@ void PictureWorker::Run(std::shared_ptr<Shared> shared) {
             helper.Send(r.id, PictureFileName(shared->folder, r.number), r.size, underWay->known);
             startedAt = ::GetTickCount64();
             cancelledAt = 0;
+        }
+        if (!underWay && std::exchange(resting, false)) {
+            helper.End();
+            held.reset();
+            schedule = PictureSchedule{};  // nothing waits in it now: only what it held goes
         }
 
         const HANDLE waits[] = {shared->wake.get(), helper.replyEvent(), helper.process()};
