@@ -1,7 +1,8 @@
 #pragma once
 // The slideshow's state and decisions, apart from any window: which picture
-// each step asks for, which prepared picture may be shown, and when a pointer
-// movement ends the show. Form1 only translates messages into these calls.
+// each step asks for, which prepared picture may be shown, when input ends
+// the show, and what it does while the display is off. Form1 only translates
+// messages into these calls.
 #include "common/Geometry.h"
 #include "saver/DisplayPower.h"
 #include "saver/MovementEndsShow.h"

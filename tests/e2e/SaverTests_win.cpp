@@ -329,10 +329,10 @@ TEST(Saver, SleepsWhileTheDisplayIsOffAndShowsTheNextPictureWhenItIsBack) {
     EXPECT_TRUE(helper.WaitExit(10000)) << "the helper outlived a whole interval of a dark display";
     const double saverBefore = CpuSeconds(s.process.handle(), saverLine);
     for (int tick = 0; tick < 5; ++tick) Tick(s.form);
+    const double asleep = CpuSeconds(s.process.handle(), saverLine) - saverBefore;
     SendMalformed(s.form, 1);
     EXPECT_FALSE(WaitForCentre(kGreen, 1000, 24)) << "a picture showed in the dark";
     EXPECT_TRUE(ChildProcessIds(s.process.pid()).empty()) << "picture work started in the dark";
-    const double asleep = CpuSeconds(s.process.handle(), saverLine) - saverBefore;
     EXPECT_TRUE(NearColour(ScreenPixel(ScreenWidth() / 2, ScreenHeight() / 2), kRed)) << "the picture went";
 
     // Back on: a fresh helper prepares 2 at once, and the next tick shows it.
