@@ -1,12 +1,9 @@
 #include "saver/Slideshow.h"
 
-#include "saver/DisplayPower.h"
-
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdint>
-#include <optional>
+#include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -155,210 +152,102 @@ TEST(Slideshow, OnlyTheAwaitedRequestShowsAcrossRefitsAndRequestsAhead) {
     }
 }
 
-// A show with picture 1 on screen and 2 prepared ahead, as it runs when the display goes off.
-Slideshow Running() {
-    Slideshow show;
-    const PictureRequest first = show.Load(kScreen);
-    EXPECT_EQ(show.Arrived(first.id, true), Slideshow::Arrival::Show);
-    EXPECT_EQ(show.Ahead(kScreen)->number, 2);
-    return show;
-}
-
-bool Sleeps(const Slideshow::TickWork& work) { return !work.show; }
-
-// While the display is off nothing is prepared or shown and the cycle stands
-// still; the picture on screen stays, and the next one follows it on waking.
+// Scenarios from a show with picture 1 on screen. Steps, each =what it gives:
+// off, on, dim (=the picture asked for again, the one prepared ahead); tick,
+// away (a tick without the foreground; =the picture asked for, ! the helper
+// rests); small (a resize to 800 x 600; =the picture asked for again; an
+// "s" marks requests at that size); arrive, fail (the last tick's picture;
+// =Show, Black, Drop); ahead; key (=E when it ends the show).
 TEST(Slideshow, SleepsWhileTheDisplayIsOff) {
-    using enum DisplayPower;
-    static constexpr ClientSize kSmaller{800, 600};
     const struct {
         const char* what;
-        void (*run)(Slideshow& show);
+        const char* steps;
     } cases[] = {
-        {"asleep: ticks ask for nothing; from the second on (off a whole interval) the helper rests",
-         [](Slideshow& show) {
-             const Slideshow::Wake wake = show.DisplayChanged(Off, kScreen);
-             EXPECT_FALSE(wake.refit || wake.ahead);
-             EXPECT_TRUE(show.asleep());
-             EXPECT_FALSE(show.Ahead(kScreen)) << "nothing prepared ahead for a dark screen";
-             const auto first = show.Tick(kScreen, true);
-             EXPECT_TRUE(Sleeps(first));
-             EXPECT_FALSE(first.rest) << "off for less than an interval";
-             for (int tick = 2; tick <= 4; ++tick) {
-                 const auto work = show.Tick(kScreen, true);
-                 EXPECT_TRUE(Sleeps(work) && work.rest) << "tick " << tick;
-             }
-             EXPECT_EQ(show.PicNo(), 2) << "the cycle moved on in the dark";
-         }},
-        {"awake: on after off prepares picture 2 at once, the next tick shows it and the cycle goes on",
-         [](Slideshow& show) {
-             EXPECT_FALSE(show.DisplayChanged(On, kScreen).ahead) << "on while lit (as Windows answers at once)";
-             show.DisplayChanged(Off, kScreen);
-             show.Tick(kScreen, true);
-             show.Tick(kScreen, true);
-             const Slideshow::Wake wake = show.DisplayChanged(On, kScreen);
-             EXPECT_FALSE(show.asleep());
-             EXPECT_FALSE(wake.refit);
-             ASSERT_TRUE(wake.ahead);
-             EXPECT_EQ(wake.ahead->number, 2);
-             const auto tick = show.Tick(kScreen, true);
-             ASSERT_TRUE(tick.show);
-             EXPECT_EQ(tick.show->number, 2);
-             EXPECT_FALSE(tick.rest);
-             EXPECT_EQ(show.Arrived(wake.ahead->id, true), Slideshow::Arrival::Drop) << "prepared, not asked for";
-             EXPECT_EQ(show.Arrived(tick.show->id, true), Slideshow::Arrival::Show);
-             EXPECT_EQ(show.Tick(kScreen, true).show->number, 3);
-         }},
-        {"dimmed: lit as far as the show goes; after off it wakes the show as on does",
-         [](Slideshow& show) {
-             EXPECT_FALSE(show.DisplayChanged(Dimmed, kScreen).ahead);
-             EXPECT_FALSE(show.asleep());
-             EXPECT_EQ(show.Tick(kScreen, true).show->number, 2) << "a dimmed display still shows pictures";
-             show.DisplayChanged(Off, kScreen);
-             const Slideshow::Wake wake = show.DisplayChanged(Dimmed, kScreen);
-             EXPECT_FALSE(show.asleep());
-             ASSERT_TRUE(wake.ahead);
-             EXPECT_EQ(wake.ahead->number, 3);
-         }},
-        {"a tick's picture that comes after the display went off still shows; waking asks for the one after it",
-         [](Slideshow& show) {
-             const auto tick = show.Tick(kScreen, true);
-             show.DisplayChanged(Off, kScreen);
-             EXPECT_TRUE(Sleeps(show.Tick(kScreen, true)));
-             EXPECT_EQ(show.Arrived(tick.show->id, true), Slideshow::Arrival::Show);
-             EXPECT_EQ(show.DisplayChanged(On, kScreen).ahead->number, 3);
-         }},
-        {"waking right before a tick: the tick asks for the picture prepared on waking",
-         [](Slideshow& show) {
-             show.DisplayChanged(Off, kScreen);
-             const Slideshow::Wake wake = show.DisplayChanged(On, kScreen);
-             const auto tick = show.Tick(kScreen, true);
-             ASSERT_TRUE(wake.ahead && tick.show);
-             EXPECT_EQ(wake.ahead->number, 2);
-             EXPECT_EQ(tick.show->number, 2);
-             EXPECT_EQ(tick.show->size, wake.ahead->size);
-             EXPECT_GT(tick.show->id, wake.ahead->id);
-         }},
-        {"a repeated off does not start the interval again; a tick without the foreground asks for nothing",
-         [](Slideshow& show) {
-             EXPECT_TRUE(Sleeps(show.Tick(kScreen, false)));
-             EXPECT_EQ(show.PicNo(), 2);
-             show.DisplayChanged(Off, kScreen);
-             EXPECT_FALSE(show.Tick(kScreen, true).rest);
-             show.DisplayChanged(Off, kScreen);
-             EXPECT_TRUE(show.Tick(kScreen, true).rest);
-         }},
-        {"a resize while asleep asks for nothing; on waking the picture on show at the new size, then the next",
-         [](Slideshow& show) {
-             show.DisplayChanged(Off, kScreen);
-             show.MovementEndsShow(10, 10);
-             EXPECT_FALSE(show.Refit(kSmaller));
-             EXPECT_TRUE(show.pointer().FirstMove) << "the system moved the pointer with the screen";
-             const Slideshow::Wake wake = show.DisplayChanged(On, kSmaller);
-             ASSERT_TRUE(wake.refit && wake.ahead);
-             EXPECT_EQ(wake.refit->number, 1);
-             EXPECT_EQ(wake.refit->size, kSmaller);
-             EXPECT_EQ(wake.ahead->number, 2);
-             EXPECT_EQ(wake.ahead->size, kSmaller);
-             EXPECT_EQ(show.Arrived(wake.refit->id, true), Slideshow::Arrival::Show);
-             EXPECT_FALSE(show.DisplayChanged(Off, kSmaller).refit);
-             EXPECT_FALSE(show.DisplayChanged(On, kSmaller).refit) << "no resize this time";
-         }},
-        {"a resize while asleep over a black screen: nothing to fit again on waking",
-         [](Slideshow& show) {
-             const auto tick = show.Tick(kScreen, true);
-             show.DisplayChanged(Off, kScreen);
-             EXPECT_EQ(show.Arrived(tick.show->id, false), Slideshow::Arrival::Black);
-             EXPECT_FALSE(show.Refit(kSmaller));
-             const Slideshow::Wake wake = show.DisplayChanged(On, kSmaller);
-             EXPECT_FALSE(wake.refit);
-             EXPECT_EQ(wake.ahead->number, 3);
-         }},
-        {"a key while asleep ends the show at once, and so does a button; a movement is measured as always",
-         [](Slideshow& show) {
-             show.DisplayChanged(Off, kScreen);
-             show.Tick(kScreen, true);
-             show.Tick(kScreen, true);
-             EXPECT_TRUE(show.EndsShow(Slideshow::Input::Key));
-             EXPECT_TRUE(show.EndsShow(Slideshow::Input::Button));
-             EXPECT_TRUE(show.asleep()) << "nothing is woken on the way out";
-             EXPECT_FALSE(show.EndsShow(Slideshow::Input::Movement, 100, 100)) << "the first movement records";
-             EXPECT_FALSE(show.EndsShow(Slideshow::Input::Movement, 105, 95));
-             EXPECT_TRUE(show.EndsShow(Slideshow::Input::Movement, 106, 94));
-         }},
+        {"asleep: ticks ask for nothing, the cycle stands, the second tick (a whole interval) rests the helper",
+         "off=-,- ahead=- tick=- tick=-! tick=-! on=-,2"},
+        {"awake: on while lit (Windows' first answer) changes nothing; back on, 2 at once, then the cycle",
+         "on=-,- off=-,- tick=- tick=-! on=-,2 tick=2 arrive=S tick=3"},
+        {"dimmed: lit as far as the show goes, and it wakes the show as on does", "dim=-,- tick=2 off=-,- dim=-,3"},
+        {"a tick's picture that comes in the dark shows; waking asks for the one after",
+         "tick=2 off=-,- tick=- arrive=S on=-,3"},
+        {"waking right before a tick: the tick asks for the picture prepared on waking", "off=-,- on=-,2 tick=2"},
+        {"a repeated off does not start the interval again; without the foreground, no picture",
+         "away=- off=-,- tick=- off=-,- tick=-!"},
+        {"a resize in the dark asks for nothing; waking, the picture on show at the new size, then the next",
+         "off=-,- small=- on=1s,2s off=-,- on=-,2s"},
+        {"a resize in the dark over a black screen: nothing to fit again", "tick=2 off=-,- fail=B small=- on=-,3s"},
+        {"a key in the dark ends the show", "off=-,- tick=- tick=-! key=E"},
     };
+    static constexpr ClientSize kSmaller{800, 600};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Slideshow show = Running();
-        c.run(show);
+        Slideshow show;
+        const PictureRequest first = show.Load(kScreen);
+        ASSERT_EQ(show.Arrived(first.id, true), Slideshow::Arrival::Show);
+        ClientSize size = kScreen;
+        std::optional<PictureRequest> ticked;
+        const auto name = [](const std::optional<PictureRequest>& r) {
+            return r ? std::to_string(r->number) + (r->size == kSmaller ? "s" : "") : "-";
+        };
+        std::istringstream steps(c.steps);
+        for (std::string step; steps >> step;) {
+            const std::string verb = step.substr(0, step.find('='));
+            std::string got;
+            if (verb == "off" || verb == "on" || verb == "dim") {
+                using enum DisplayPower;
+                const auto wake = show.DisplayChanged(verb == "off" ? Off : verb == "on" ? On : Dimmed, size);
+                got = name(wake.refit) + "," + name(wake.ahead);
+            } else if (verb == "tick" || verb == "away") {
+                const auto work = show.Tick(size, verb == "tick");
+                if (work.show) ticked = work.show;
+                got = name(work.show) + (work.rest ? "!" : "");
+            } else if (verb == "small") {
+                got = name(show.Refit(size = kSmaller));
+            } else if (verb == "arrive" || verb == "fail") {
+                got = "SBD"[static_cast<int>(show.Arrived(ticked->id, verb == "arrive"))];
+            } else if (verb == "ahead") {
+                got = name(show.Ahead(size));
+            } else if (verb == "key") {
+                got = show.EndsShow(Slideshow::Input::Key) ? "E" : "";
+            }
+            EXPECT_EQ(verb + "=" + got, step);
+        }
     }
-}
-
-// A power setting as Windows lays it out: the GUID written from its text
-// (the first three fields little-endian, the rest in order), the data's
-// length little-endian, then the data.
-std::vector<std::uint8_t> Setting(const std::string& guid, std::uint32_t length, std::uint32_t value) {
-    std::vector<std::uint8_t> bytes;
-    const auto field = [&](std::size_t at, int count, bool reversed) {
-        std::vector<std::uint8_t> part;
-        for (int i = 0; i < count; ++i)
-            part.push_back(static_cast<std::uint8_t>(std::stoul(guid.substr(at + 2 * i, 2), nullptr, 16)));
-        if (reversed) std::reverse(part.begin(), part.end());
-        bytes.insert(bytes.end(), part.begin(), part.end());
-    };
-    field(0, 4, true);
-    field(9, 2, true);
-    field(14, 2, true);
-    field(19, 2, false);
-    field(24, 6, false);
-    for (const std::uint32_t word : {length, value})
-        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
-    return bytes;
 }
 
 TEST(DisplayPower, ReadsTheDisplayStateAndIgnoresEverythingElse) {
     using enum DisplayPower;
-    const std::string console = "6FE69556-704A-47A0-8F24-C28D936FDA47";  // GUID_CONSOLE_DISPLAY_STATE
-    const std::string monitor = "02731015-4510-4526-99E6-E5A17EBD1AEA";  // GUID_MONITOR_POWER_ON
+    // From their documented text, laid out as Windows does (the first three fields little-endian):
+    // GUID_CONSOLE_DISPLAY_STATE 6FE69556-704A-47A0-8F24-C28D936FDA47, GUID_MONITOR_POWER_ON
+    // 02731015-4510-4526-99E6-E5A17EBD1AEA, GUID_ACDC_POWER_SOURCE 5D3E9A59-E9D5-4B00-A6BD-FF34FF516548
+    // (0: on mains power), and the first as its text reads.
+    const std::uint8_t guids[][16] = {
+        {0x56, 0x95, 0xE6, 0x6F, 0x4A, 0x70, 0xA0, 0x47, 0x8F, 0x24, 0xC2, 0x8D, 0x93, 0x6F, 0xDA, 0x47},
+        {0x15, 0x10, 0x73, 0x02, 0x10, 0x45, 0x26, 0x45, 0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA},
+        {0x59, 0x9A, 0x3E, 0x5D, 0xD5, 0xE9, 0x00, 0x4B, 0xA6, 0xBD, 0xFF, 0x34, 0xFF, 0x51, 0x65, 0x48},
+        {0x6F, 0xE6, 0x95, 0x56, 0x70, 0x4A, 0x47, 0xA0, 0x8F, 0x24, 0xC2, 0x8D, 0x93, 0x6F, 0xDA, 0x47},
+    };
+    enum { kConsole, kMonitor, kMains, kTextOrder };
     const struct {
-        const char* what;
-        std::vector<std::uint8_t> setting;
+        int guid;
+        std::uint32_t length, value;
         std::optional<DisplayPower> want;
     } cases[] = {
-        {"console off", Setting(console, 4, 0), Off},
-        {"console on", Setting(console, 4, 1), On},
-        {"console dimmed", Setting(console, 4, 2), Dimmed},
-        {"console, a state it does not define", Setting(console, 4, 3), std::nullopt},
-        {"console, all ones", Setting(console, 4, 0xFFFFFFFF), std::nullopt},
-        {"monitor off", Setting(monitor, 4, 0), Off},
-        {"monitor on", Setting(monitor, 4, 1), On},
-        {"monitor, 2 is not one of its states", Setting(monitor, 4, 2), std::nullopt},
-        {"length 0", Setting(console, 0, 0), std::nullopt},
-        {"length 1", Setting(console, 1, 0), std::nullopt},
-        {"length 3", Setting(monitor, 3, 1), std::nullopt},
-        {"length 5", Setting(console, 5, 0), std::nullopt},
-        {"length 8", Setting(console, 8, 0), std::nullopt},
-        {"length all ones", Setting(console, 0xFFFFFFFF, 0), std::nullopt},
-        {"another setting (the session's display)", Setting("2B84C20E-AD23-4DDF-93DB-05FFBD7EFCA5", 4, 0),
-         std::nullopt},
-        {"console's GUID with its last byte changed", Setting("6FE69556-704A-47A0-8F24-C28D936FDA48", 4, 0),
-         std::nullopt},
-        {"console's GUID in text order, not as Windows lays it out", [&] {
-             auto s = Setting(console, 4, 0);
-             std::reverse(s.begin(), s.begin() + 4);
-             return s;
-         }(), std::nullopt},
+        {kConsole, 4, 0, Off}, {kConsole, 4, 1, On}, {kConsole, 4, 2, Dimmed}, {kConsole, 4, 3, {}},
+        {kMonitor, 4, 0, Off}, {kMonitor, 4, 1, On}, {kMonitor, 4, 2, {}},  // no dimmed on Windows 7
+        {kConsole, 0, 0, {}},  {kConsole, 1, 0, {}}, {kMonitor, 3, 1, {}},    {kConsole, 8, 0, {}},
+        {kConsole, 0xFFFFFFFF, 0, {}}, {kMains, 4, 0, {}}, {kTextOrder, 4, 0, {}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        ASSERT_EQ(c.setting.size(), 24u);
-        EXPECT_EQ(DisplayPowerFromSetting(c.setting.data()), c.want);
+        std::uint8_t setting[24];
+        std::memcpy(setting, guids[c.guid], 16);
+        for (int i = 0; i < 4; ++i) {
+            setting[16 + i] = static_cast<std::uint8_t>(c.length >> 8 * i);
+            setting[20 + i] = static_cast<std::uint8_t>(c.value >> 8 * i);
+        }
+        EXPECT_EQ(DisplayPowerFromSetting(setting), c.want) << "row " << (&c - cases);
     }
     EXPECT_EQ(DisplayPowerFromSetting(nullptr), std::nullopt);
-    // Only the header is read before the length is known: a setting that ends there is enough.
-    const std::vector<std::uint8_t> whole = Setting(console, 0, 0);
-    const std::vector<std::uint8_t> header(whole.begin(), whole.begin() + 20);
-    EXPECT_EQ(DisplayPowerFromSetting(header.data()), std::nullopt);
 }
 
 }  // namespace

@@ -581,12 +581,10 @@ bool SendPowerSetting(HWND window, const GUID& setting, DWORD value, DWORD lengt
     payload->DataLength = length;
     std::memcpy(payload->Data, &value, sizeof value);
     void* const remote =
-        process ? ::VirtualAllocEx(process.get(), nullptr, sizeof bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)
-                : nullptr;
-    if (!remote) return false;
-    const bool sent = ::WriteProcessMemory(process.get(), remote, bytes, sizeof bytes, nullptr) &&
+        ::VirtualAllocEx(process.get(), nullptr, sizeof bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    const bool sent = remote && ::WriteProcessMemory(process.get(), remote, bytes, sizeof bytes, nullptr) &&
                       SendWithin(window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, reinterpret_cast<LPARAM>(remote));
-    ::VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
+    if (remote) ::VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
     return sent;
 }
 
