@@ -1,6 +1,6 @@
 // The running slideshow as a user meets it: how soon a tick's picture is on
-// screen, and how soon a key ends the show while a large picture is being
-// prepared. Drives the real Lumora.scr with the driver's helpers; run
+// screen, how soon a key ends the show while a large picture is being
+// prepared, and what the show costs while the display is off. Drives the real Lumora.scr with the driver's helpers; run
 // inside a Wine virtual desktop (tools/bench.sh).
 #include "bench/SaverBench_win.h"
 
@@ -141,6 +141,89 @@ void MemoryWhilePreparing(const std::wstring& folder, double& saverPeak, double&
     }
 }
 
+// --- the display off ----------------------------------------------------------
+
+constexpr DWORD kDisplayOff = 0, kDisplayOn = 1;  // the console display state
+
+double MiB(SIZE_T bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
+
+// Resident and anonymous memory, as Linux counts them under Wine (whose own
+// counters leave out what a DIB section holds), in MiB.
+std::pair<double, double> Memory(const Process& p, const std::wstring& commandLine) {
+    const Counters c = Meter(p, commandLine).Read();
+    return {c.rssKb / 1024.0, c.anonKb / 1024.0};
+}
+
+// The CPU seconds of the saver and of `helper` while it runs.
+double ShowCpu(const Process& saver, const Process& helper, const std::wstring& folder) {
+    const std::wstring scr = folder + L"\\Lumora.scr";
+    const double helperCpu = helper.Running() ? CpuSeconds(helper.handle(), scr + L" /p") : 0;
+    return CpuSeconds(saver.handle(), scr + L" /s") + std::max(helperCpu, 0.0);
+}
+
+// A show of 24 MP photos: its CPU over 60 s of its own timer with the display
+// on; then the display off, the helper's memory until it is gone (one whole
+// interval later), and the CPU over 60 s more in the dark, when any helper
+// started meanwhile would be counted as a running one.
+void DisplayOffShow(const std::wstring& folder) {
+    auto saver = Start(folder);
+    if (!saver) return;
+    auto& [p, form] = *saver;
+    const Process helper = HelperOfSaver(p);
+    double cpu = ShowCpu(p, helper, folder);
+    ::Sleep(60000);
+    std::printf("%-58s %8.2f s\n", "CPU over 60 s, 24 MP photos, display on (saver+helper)",
+                ShowCpu(p, helper, folder) - cpu);
+    // Off halfway between two ticks, when the next picture is held ready.
+    ::Sleep(5000);
+    const std::wstring scr = folder + L"\\Lumora.scr";
+    const auto [helperResident, helperAnon] = Memory(helper, scr + L" /p");
+    const auto [saverResident, saverAnon] = Memory(p, scr + L" /s");
+    const double off = Now();
+    SendPowerSetting(form, GUID_CONSOLE_DISPLAY_STATE, kDisplayOff);
+    const bool gone = helper.WaitExit(30000);
+    const double goneMs = Now() - off;
+    ::Sleep(500);  // the saver drops the picture it held right after ending its helper
+    const auto [saverResidentAsleep, saverAnonAsleep] = Memory(p, scr + L" /s");
+    std::printf("%-58s %8.1f MiB resident, %.1f MiB anonymous\n", "helper before the display went off",
+                helperResident, helperAnon);
+    std::printf("%-58s %8.1f s %s\n", "  helper gone, its memory back, after the display went off", goneMs / 1000,
+                gone ? "(at the second tick in the dark)" : "(NOT GONE)");
+    std::printf("%-58s %8.1f -> %.1f MiB resident, %.1f -> %.1f MiB anonymous\n", "  saver, before and asleep",
+                saverResident, saverResidentAsleep, saverAnon, saverAnonAsleep);
+    cpu = ShowCpu(p, helper, folder);
+    ::Sleep(60000);
+    std::printf("%-58s %8.2f s (target: at most 0.03)\n", "CPU over 60 s, display off after one interval",
+                ShowCpu(p, helper, folder) - cpu);
+    std::printf("%-58s %8zu\n", "  helpers running meanwhile", ChildProcessIds(p.pid()).size());
+    End(p, form);
+}
+
+// From a tick to its picture on screen when the display came back `onBefore`
+// ms before the tick, after the show slept a whole interval without a helper.
+Figures TickAfterWaking(const std::wstring& folder, DWORD onBefore) {
+    Figures f;
+    for (int run = 0; run < kRuns; ++run) {
+        auto saver = Start(folder);
+        if (!saver) continue;
+        auto& [p, form] = *saver;
+        const Process helper = HelperOfSaver(p);
+        SendPowerSetting(form, GUID_CONSOLE_DISPLAY_STATE, kDisplayOff);
+        Tick(form);
+        Tick(form);
+        if (helper.WaitExit(10000)) {
+            SendPowerSetting(form, GUID_CONSOLE_DISPLAY_STATE, kDisplayOn);
+            ::Sleep(onBefore);
+            const auto before = Sample();
+            const double t0 = Now();
+            Tick(form);
+            if (WaitUntil([&] { return Sample() != before; }, 30000, 1)) f.values.push_back(Now() - t0);
+        }
+        End(p, form);
+    }
+    return f;
+}
+
 bool Folder(const std::wstring& folder, const std::wstring& scr, const std::wstring& picture2) {
     ::CreateDirectoryW(folder.c_str(), nullptr);
     return ::CopyFileW(scr.c_str(), (folder + L"\\Lumora.scr").c_str(), FALSE) &&
@@ -179,9 +262,20 @@ int MeasureSaver(const std::wstring& scr, const std::wstring& work, const std::w
     MemoryWhilePreparing(with100, saverPeak, helperPeak);
     std::printf("%-58s %8.1f MiB\n", "saver's peak working set while 100 MP is prepared", saverPeak);
     std::printf("%-58s %8.1f MiB\n", "helper's peak working set preparing 100 MP", helperPeak);
+    const Figures woke = TickAfterWaking(with24, 2000), wokeAtTick = TickAfterWaking(with24, 0);
+    std::printf("%-58s %8.1f %8.1f ms (target: 50)\n", "tick to screen, display back on 2 s before the tick",
+                woke.Best(), woke.Worst());
+    std::printf("%-58s %8.1f %8.1f ms\n", "tick to screen, display back on at the tick", wokeAtTick.Best(),
+                wokeAtTick.Worst());
+    // Picture 1 plain, then 24 MP photos for longer than a minute of ticks.
+    const std::wstring show = work + L"\\saver-24mp-show";
+    bool shown = Folder(show, scr, photo24);
+    for (int n = 3; n <= 9 && shown; ++n)
+        shown = ::CopyFileW(photo24.c_str(), (show + L"\\" + PictureName(n)).c_str(), FALSE);
+    if (shown) DisplayOffShow(show);
     std::fflush(stdout);
     const bool complete = ahead.values.size() == kRuns && atOnce.values.size() == kRuns && key.values.size() == kRuns &&
-                          helperGone.values.size() == kRuns;
+                          helperGone.values.size() == kRuns && woke.values.size() == kRuns && shown;
     if (!complete) std::printf("(some runs did not complete)\n");
     return complete ? 0 : 1;
 }

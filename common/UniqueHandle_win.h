@@ -53,6 +53,7 @@ inline void DestroyIconHandle(HICON h) noexcept { ::DestroyIcon(h); }
 inline void DestroyMenuHandle(HMENU h) noexcept { ::DestroyMenu(h); }
 inline void FreeLibraryHandle(HMODULE h) noexcept { ::FreeLibrary(h); }
 inline void UnmapView(void* view) noexcept { ::UnmapViewOfFile(view); }
+inline void UnregisterPowerNotify(HPOWERNOTIFY h) noexcept { ::UnregisterPowerSettingNotification(h); }
 
 using UniqueKernelHandle = UniqueHandle<HANDLE, CloseKernelHandle>;
 // CreateFileW fails with INVALID_HANDLE_VALUE, not null.
@@ -67,6 +68,7 @@ using UniqueIcon = UniqueHandle<HICON, DestroyIconHandle>;
 using UniqueMenu = UniqueHandle<HMENU, DestroyMenuHandle>;
 using UniqueModule = UniqueHandle<HMODULE, FreeLibraryHandle>;
 using UniqueView = UniqueHandle<void*, UnmapView>;  // MapViewOfFile
+using UniquePowerNotify = UniqueHandle<HPOWERNOTIFY, UnregisterPowerNotify>;  // RegisterPowerSettingNotification
 
 // Undoes a SelectObject when the scope ends.
 class SelectObjectScope {

@@ -8,7 +8,11 @@
 #include "saver/InputMessages_win.h"
 #include "saver/LastChance_win.h"
 
+#include <versionhelpers.h>
 #include <windowsx.h>
+
+#include <cstddef>
+#include <cwchar>
 
 namespace lumora {
 namespace {
@@ -24,6 +28,24 @@ constexpr UINT kPictureReady = WM_APP + 1;
 void MakeTopmost(HWND hwnd) { ::SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE); }
 
 PixelRect MainScreen() { return {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)}; }
+
+static_assert(offsetof(POWERBROADCAST_SETTING, DataLength) == kPowerSettingLengthOffset &&
+              offsetof(POWERBROADCAST_SETTING, Data) == kPowerSettingDataOffset);
+
+// The setting a power message points at, if its header and a 32-bit value
+// lie in readable memory of ours: any program can send the message, with
+// any number in it.
+const void* PowerSettingAt(LPARAM lp) {
+    constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                                PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    const auto* setting = reinterpret_cast<const BYTE*>(lp);
+    MEMORY_BASIC_INFORMATION region{};
+    if (!setting || !::VirtualQuery(setting, &region, sizeof region) || region.State != MEM_COMMIT ||
+        !(region.Protect & kReadable) || (region.Protect & PAGE_GUARD))
+        return nullptr;
+    const auto* end = static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize;
+    return end - setting >= static_cast<std::ptrdiff_t>(kPowerSettingDataOffset + sizeof(DWORD)) ? setting : nullptr;
+}
 
 }  // namespace
 
@@ -47,6 +69,7 @@ bool Form1::Load() {
                   ClientSize{::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)},
                   DisplayProfilePath(hwnd()));
     ::SetTimer(hwnd(), kTimer1Id, kTimer1Interval, nullptr);
+    WatchDisplayPower();
     Form_Load();
     return true;
 }
@@ -87,9 +110,11 @@ void Form1::Timer1_Timer() {
     // the foreground window.
     ::SetForegroundWindow(hwnd());
     ::SetFocus(hwnd());
-    // Without it keys would not reach us; try again at the next tick.
-    if (::GetForegroundWindow() != hwnd()) return;
-    ShowNextPicture();
+    // Without the foreground keys would not reach us: no picture change,
+    // try again at the next tick. Nor while the display is off.
+    const Slideshow::TickWork work = slideshow_.Tick(ClientArea(), ::GetForegroundWindow() == hwnd());
+    if (work.rest) worker_.Rest();
+    if (work.show) ShowNextPicture(*work.show);
 }
 
 void Form1::Form_Unload() {
@@ -115,21 +140,54 @@ void Form1::FollowDisplay() {
     Refresh();
 }
 
-void Form1::Form_KeyDown() { Form_Unload(); }
-
-void Form1::Form_MouseDown() { Form_Unload(); }
-
-void Form1::Form_MouseMove(float X, float Y) {
-    if (slideshow_.MovementEndsShow(X, Y)) Form_Unload();
+// Registered for the console display state on Windows 8 and later, for the
+// monitor's power on Windows 7 (or where the first is refused). Windows
+// answers at once with the state as it stands. Without either the show goes
+// on as if the display were always lit.
+void Form1::WatchDisplayPower() {
+    const GUID* const settings[] = {&GUID_CONSOLE_DISPLAY_STATE, &GUID_MONITOR_POWER_ON};
+    for (std::size_t i = ::IsWindows8OrGreater() ? 0 : 1; i < std::size(settings) && !displayPower_; ++i)
+        displayPower_.reset(::RegisterPowerSettingNotification(hwnd(), settings[i], DEVICE_NOTIFY_WINDOW_HANDLE));
+    if (displayPower_) return;
+    wchar_t line[128];
+    std::swprintf(line, std::size(line),
+                  L"Lumora: RegisterPowerSettingNotification failed (%lu); pictures go on while the display is off\n",
+                  ::GetLastError());
+    ::OutputDebugStringW(line);
 }
 
-// The counter moves on now; the picture it names shows once the worker has it,
-// the one before staying until then.
-void Form1::ShowNextPicture() { Await(slideshow_.NextPicture(ClientArea())); }
+// Off: the show sleeps, with its picture left in place. Back on or dimmed:
+// the picture on show is fitted again if the screen changed meanwhile, and
+// the next one is prepared at once for the next tick.
+void Form1::FollowDisplayPower(LPARAM setting) {
+    const auto power = DisplayPowerFromSetting(PowerSettingAt(setting));
+    if (!power) return;
+    const Slideshow::Wake wake = slideshow_.DisplayChanged(*power, ClientArea());
+    if (wake.refit) Await(*wake.refit);
+    if (wake.ahead) worker_.Ahead(*wake.ahead);
+}
+
+void Form1::Form_KeyDown() {
+    if (slideshow_.EndsShow(Slideshow::Input::Key)) Form_Unload();
+}
+
+void Form1::Form_MouseDown() {
+    if (slideshow_.EndsShow(Slideshow::Input::Button)) Form_Unload();
+}
+
+void Form1::Form_MouseMove(float X, float Y) {
+    if (slideshow_.EndsShow(Slideshow::Input::Movement, X, Y)) Form_Unload();
+}
+
+// The counter has moved on; the picture it named shows once the worker has
+// it, the one before staying until then.
+void Form1::ShowNextPicture(const PictureRequest& request) { Await(request); }
 
 void Form1::Await(const PictureRequest& request) { worker_.Show(request); }
 
-void Form1::PrepareAhead() { worker_.Ahead(slideshow_.Ahead(ClientArea())); }
+void Form1::PrepareAhead() {
+    if (const auto ahead = slideshow_.Ahead(ClientArea())) worker_.Ahead(*ahead);
+}
 
 void Form1::PictureArrived(PictureResult result) {
     switch (slideshow_.Arrived(result.id, result.picture.has_value())) {
@@ -237,6 +295,10 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_DISPLAYCHANGE:
         FollowDisplay();
         return 0;
+    case WM_POWERBROADCAST:
+        if (wp != PBT_POWERSETTINGCHANGE) break;
+        FollowDisplayPower(lp);
+        return TRUE;
     case WM_SYSCOMMAND:
         // The idle timer must not start a saver over this one.
         if ((wp & 0xFFF0) == SC_SCREENSAVE) return 0;

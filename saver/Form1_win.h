@@ -35,11 +35,14 @@ private:
     void Form_Unload();
     // The screen changed size, or monitors came or went.
     void FollowDisplay();
+    // Windows says whether the display is off, on or dimmed.
+    void WatchDisplayPower();
+    void FollowDisplayPower(LPARAM setting);
     void Form_KeyDown();
     void Form_MouseDown();
     void Form_MouseMove(float X, float Y);
 
-    void ShowNextPicture();
+    void ShowNextPicture(const PictureRequest& request);
     // A prepared picture came back from the worker.
     void PictureArrived(PictureResult result);
     // The worker prepares the picture the screen now waits for.
@@ -55,6 +58,7 @@ private:
     Slideshow slideshow_;  // PicNo, PicMax, FirstMove and the pointer reference
     PictureWorker worker_;
     Desktop desktop_;  // pointer, input method, taskbars and foreground
+    UniquePowerNotify displayPower_;
     const UINT taskbarCreated_ = ::RegisterWindowMessageW(L"TaskbarCreated");
     bool active_ = false;
     bool unloading_ = false;

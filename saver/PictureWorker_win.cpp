@@ -9,6 +9,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace lumora {
 namespace {
@@ -45,6 +46,7 @@ struct PictureWorker::Shared {
     std::optional<PictureRequest> ahead;
     // The newest result for the window, until it takes it.
     std::optional<PictureResult> result;
+    bool rest = false;  // Rest was called; taken by the thread
 };
 
 bool PictureWorker::Start(HWND window, UINT message, std::wstring folder, ClientSize size,
@@ -86,6 +88,15 @@ void PictureWorker::Ahead(const PictureRequest& request) {
     ::SetEvent(shared_->wake.get());
 }
 
+void PictureWorker::Rest() {
+    if (!shared_) return;
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->rest = true;
+    }
+    ::SetEvent(shared_->wake.get());
+}
+
 std::optional<PictureResult> PictureWorker::Take(std::uint32_t id) {
     if (!shared_) return std::nullopt;
     std::lock_guard lock(shared_->mutex);
@@ -114,6 +125,7 @@ public:
             TakeRequests();
             StopIfUnwanted();
             HandOverNext();
+            if (!underWay_ && std::exchange(resting_, false)) Rest();
             Wait();
         }
     }
@@ -123,6 +135,8 @@ private:
 
     void TakeRequests() {
         std::lock_guard lock(shared_->mutex);
+        // A request made since the window asked for rest calls it off.
+        resting_ = (std::exchange(shared_->rest, false) || resting_) && !shared_->show && !shared_->ahead;
         if (shared_->show) {
             schedule_.Show(*shared_->show);
             ++shows_;
@@ -198,6 +212,15 @@ private:
     void EndHelper() {
         helper_.End();
         state_ = HelperState::None;
+    }
+
+    // Nothing under way or asked for: the helper and the picture held from
+    // ahead go, so that their memory goes back; the next request starts a
+    // helper again. Nothing waits in the schedule now, so only what it held goes.
+    void Rest() {
+        EndHelper();
+        held_.reset();
+        schedule_ = PictureSchedule{};
     }
 
     void Replied() {
@@ -303,6 +326,7 @@ private:
     ULONGLONG handedAt_ = 0;     // when it went to the helper; 0 until then
     ULONGLONG cancelledAt_ = 0;  // when it was asked to stop; 0 while it is wanted
     std::optional<ShownPicture> held_;  // the picture prepared ahead, if it is one
+    bool resting_ = false;              // asked to rest once nothing is under way
 };
 
 void PictureWorker::Run(std::shared_ptr<Shared> shared) { Loop(std::move(shared)).Run(); }

@@ -44,6 +44,11 @@ public:
     // handed out only while its file and the window's size are unchanged.
     void Ahead(const PictureRequest& request);
 
+    // Once nothing is under way or asked for, ends the helper and drops the
+    // picture prepared ahead, so that their memory goes back; the next
+    // Show or Ahead starts a helper again. A request made since calls it off.
+    void Rest();
+
     // The result of request `id`, if the worker has one for the window: a
     // message that names anything else (any program may post one) gets nothing.
     std::optional<PictureResult> Take(std::uint32_t id);

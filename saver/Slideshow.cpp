@@ -1,5 +1,8 @@
 #include "saver/Slideshow.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace lumora {
 
 PictureRequest Slideshow::Ask(std::int16_t number, ClientSize size) { return PictureRequest{++lastId_, number, size}; }
@@ -27,11 +30,18 @@ PictureRequest Slideshow::NextPicture(ClientSize size) {
     return Await(number, size);
 }
 
-PictureRequest Slideshow::Ahead(ClientSize size) { return Ask(PicNo_, size); }
+std::optional<PictureRequest> Slideshow::Ahead(ClientSize size) {
+    if (asleep_) return std::nullopt;
+    return Ask(PicNo_, size);
+}
 
 std::optional<PictureRequest> Slideshow::Refit(ClientSize size) {
     mouse_.FirstMove = true;
     if (screen_ == Screen::Empty || screen_ == Screen::Black) return std::nullopt;
+    if (asleep_) {
+        refitOnWake_ = true;
+        return std::nullopt;
+    }
     return Await(awaitedNumber_, size);
 }
 
@@ -47,5 +57,35 @@ Slideshow::Arrival Slideshow::Arrived(std::uint32_t id, bool shown) {
 }
 
 bool Slideshow::MovementEndsShow(float x, float y) { return lumora::MovementEndsShow(mouse_, x, y); }
+
+Slideshow::TickWork Slideshow::Tick(ClientSize size, bool focused) {
+    if (asleep_) {
+        ticksAsleep_ = std::min(ticksAsleep_ + 1, 2);
+        return {std::nullopt, ticksAsleep_ == 2};
+    }
+    if (!focused) return {};
+    return {NextPicture(size), false};
+}
+
+Slideshow::Wake Slideshow::DisplayChanged(DisplayPower power, ClientSize size) {
+    if (power == DisplayPower::Off) {
+        // A repeated "off" does not start the interval again.
+        if (!asleep_) ticksAsleep_ = 0;
+        asleep_ = true;
+        return {};
+    }
+    if (!asleep_) return {};  // lit already, or merely dimmed
+    asleep_ = false;
+    Wake wake;
+    // A picture that failed while the display was off stays black until the next tick.
+    if (std::exchange(refitOnWake_, false) && (screen_ == Screen::Showing || screen_ == Screen::Awaiting))
+        wake.refit = Await(awaitedNumber_, size);
+    wake.ahead = Ahead(size);
+    return wake;
+}
+
+bool Slideshow::EndsShow(Input input, float x, float y) {
+    return input != Input::Movement || MovementEndsShow(x, y);
+}
 
 }  // namespace lumora

@@ -7,6 +7,10 @@
 #  - the running slideshow in a virtual desktop: from a tick to its picture on
 #    screen, from a key to the end (and its picture helper's) while a large
 #    picture is prepared, and the saver's and the helper's peak memory;
+#  - the display off: the CPU of a show of 24 MP photos over 60 s with the
+#    display on and over 60 s with it off (after one interval in the dark),
+#    the helper's memory going back, and from the display back on to the
+#    next picture on screen at the next tick;
 #  - the hostile corpus through the slideshow: how soon the window answers and
 #    the picture after each file shows;
 #  - the cost of photos' own colours: the CPU of preparing a 24 MP photo

@@ -285,6 +285,64 @@ TEST(Saver, APicturePreparedAheadIsNotDecodedAgainAtItsTick) {
     ExpectEndedAndRestored(s, "space");
 }
 
+// Power messages that say nothing of the display: a wrong length, another
+// setting, no setting, or one that is not in memory.
+void SendMalformed(HWND form, DWORD state) {
+    EXPECT_TRUE(SendPowerSetting(form, GUID_CONSOLE_DISPLAY_STATE, state, 2) &&
+                SendPowerSetting(form, GUID_ACDC_POWER_SOURCE, state));
+    for (const LPARAM nowhere : {LPARAM{0}, LPARAM{0x10}})
+        EXPECT_TRUE(SendWithin(form, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, nowhere));
+}
+
+// Nobody sees a dark display: while it is off (0), ticks change nothing and
+// start no picture work, and after one whole interval (a second tick) the
+// helper is gone. Back on (1) or dimmed (2), the next picture is prepared at
+// once and shows at the next tick. Ticks are forced only in the dark; those
+// that must show a picture are the timer's own, so that none races them.
+TEST(Saver, SleepsWhileTheDisplayIsOffAndShowsTheNextPictureWhenItIsBack) {
+    constexpr std::uint32_t kRed = 0xE02020, kGreen = 0x20C020, kYellow = 0xE0E020;
+    TestFolder folder(L"saver-display-off");
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(1)), PictureFormat::Png, 320, 240, kRed));
+    // What a picture costs to prepare, against what ticks in the dark cost.
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(2)), PictureFormat::Jpeg, 6000, 4000, Grainy(kGreen)));
+    ASSERT_TRUE(WritePicture(folder.file(PictureName(3)), PictureFormat::Png, 320, 240, kYellow));
+    Slideshow s = StartSlideshow(folder);
+    ASSERT_TRUE(s.form && WaitForCentre(kRed));
+    const Process helper = HelperOf(s);
+    const std::wstring saverLine = folder.scr() + L" /s";
+    // Off well before the timer's first tick, 10 s after the start.
+    EXPECT_TRUE(SendPowerSetting(s.form, GUID_CONSOLE_DISPLAY_STATE, 0));
+    Tick(s.form);
+    Tick(s.form);
+    EXPECT_TRUE(helper.WaitExit(10000)) << "the helper outlived a whole interval of a dark display";
+    const double saverBefore = CpuSeconds(s.process.handle(), saverLine);
+    for (int tick = 0; tick < 5; ++tick) Tick(s.form);
+    const double asleep = CpuSeconds(s.process.handle(), saverLine) - saverBefore;
+    SendMalformed(s.form, 1);
+    EXPECT_FALSE(WaitUntil([&] { return !NearColour(ScreenPixel(ScreenWidth() / 2, ScreenHeight() / 2), kRed); },
+                           1000))
+        << "the picture changed in the dark";
+    EXPECT_TRUE(ChildProcessIds(s.process.pid()).empty()) << "picture work started in the dark";
+
+    EXPECT_TRUE(SendPowerSetting(s.form, GUID_CONSOLE_DISPLAY_STATE, 1));
+    SendMalformed(s.form, 0);
+    const Process woken = HelperOf(s, helper.pid());
+    ASSERT_TRUE(HelperIdle(woken, folder)) << "no helper prepared 2 after the display came back";
+    const double wake = CpuSeconds(woken.handle(), HelperCommandLine(folder));
+    EXPECT_TRUE(WaitForCentre(kGreen, 12000, 24)) << "the timer's next tick did not show picture 2";
+    std::printf("[ FIGURES  ] CPU of 5 ticks in the dark %.2f s, of waking to a 24 MP photo %.2f s\n", asleep, wake);
+    EXPECT_LT(asleep, wake / 5) << "ticks in the dark cost more than a fifth of one picture";
+
+    // Off the Windows 7 way, then dimmed: the show goes on with picture 3.
+    EXPECT_TRUE(SendPowerSetting(s.form, GUID_MONITOR_POWER_ON, 0));
+    Tick(s.form);
+    EXPECT_FALSE(WaitForCentre(kYellow, 1000)) << "picture 3 showed in the dark";
+    EXPECT_TRUE(SendPowerSetting(s.form, GUID_CONSOLE_DISPLAY_STATE, 2));
+    EXPECT_TRUE(WaitForCentre(kYellow, 12000)) << "the timer's next tick did not show picture 3";
+    PressKey(VK_SPACE);
+    ExpectEndedAndRestored(s, "space");
+}
+
 // The saver's own process reads no picture file, not even its size and time,
 // and never loads a decoder: all of that is the helper's.
 TEST(Saver, OnlyTheHelperReadsPictureFilesOrLoadsDecoders) {
@@ -391,6 +449,12 @@ TEST(Saver, EveryWayOutEndsTheProcessAndRestoresTheDesktop) {
         {"middle button", false, [](HWND form) { ::PostMessageW(form, WM_MBUTTONDOWN, MK_MBUTTON, MAKELPARAM(9, 9)); }},
         {"large diagonal movement", false, [](HWND form) { MoveOver(form, 300, 250); }},
         {"real pointer movement", false, [](HWND) { MoveMouse(400, 300); }},
+        {"key while the display is off", false, [](HWND form) {
+             SendPowerSetting(form, GUID_CONSOLE_DISPLAY_STATE, 0);  // and two ticks: its helper is ending
+             Tick(form);
+             Tick(form);
+             PressKey('Q');
+         }},
         {"WM_CLOSE", false, [](HWND form) { ::PostMessageW(form, WM_CLOSE, 0, 0); }},
         {"system close command", false, [](HWND form) { ::PostMessageW(form, WM_SYSCOMMAND, SC_CLOSE, 0); }},
         {"session end",

@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -668,6 +670,23 @@ RECT PlaceInClient(HWND window, HWND control) {
 bool SendWithin(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     DWORD_PTR result = 0;
     return ::SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_ABORTIFHUNG, 2000, &result) != 0;
+}
+
+bool SendPowerSetting(HWND window, const GUID& setting, DWORD value, DWORD length) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    const UniqueKernelHandle process(::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid));
+    BYTE bytes[offsetof(POWERBROADCAST_SETTING, Data) + sizeof value]{};
+    auto* payload = reinterpret_cast<POWERBROADCAST_SETTING*>(bytes);
+    payload->PowerSetting = setting;
+    payload->DataLength = length;
+    std::memcpy(payload->Data, &value, sizeof value);
+    void* const remote =
+        ::VirtualAllocEx(process.get(), nullptr, sizeof bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    const bool sent = remote && ::WriteProcessMemory(process.get(), remote, bytes, sizeof bytes, nullptr) &&
+                      SendWithin(window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, reinterpret_cast<LPARAM>(remote));
+    if (remote) ::VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
+    return sent;
 }
 
 bool MoveOver(HWND hwnd, int x, int y) { return SendWithin(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(x, y)); }

@@ -184,6 +184,12 @@ int TwipsToPixels(int twips);
 // Wine that includes asynchronous window moves and shows); false when it did
 // not answer, or its process ended while handling it.
 bool SendWithin(HWND hwnd, UINT msg, WPARAM wp = 0, LPARAM lp = 0);
+// A power-setting change as Windows delivers it: a POWERBROADCAST_SETTING for
+// `setting` holding the 32-bit `value`, written into the memory of the
+// window's process, and WM_POWERBROADCAST with PBT_POWERSETTINGCHANGE and its
+// address sent to the window. `length` stands in for the data's length of 4,
+// for a malformed setting. True when the window has handled it.
+bool SendPowerSetting(HWND window, const GUID& setting, DWORD value, DWORD length = sizeof(DWORD));
 // Pointer movement as a window receives it, at a client position; false when
 // the window did not answer it, as when it ended on it. Real pointer input is
 // no use for exact positions: Xvfb's own pointer cannot be moved, and Wine
