@@ -145,8 +145,6 @@ void MemoryWhilePreparing(const std::wstring& folder, double& saverPeak, double&
 
 constexpr DWORD kDisplayOff = 0, kDisplayOn = 1;  // the console display state
 
-double MiB(SIZE_T bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
-
 // Resident and anonymous memory, as Linux counts them under Wine (whose own
 // counters leave out what a DIB section holds), in MiB.
 std::pair<double, double> Memory(const Process& p, const std::wstring& commandLine) {
