@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -455,9 +456,10 @@ TEST(HelperUnable, OnEveryRungTheLadderIsWalkedAndTheShowGoesOnBlack) {
     EXPECT_EQ(failures(), 4u + 3u) << "starts went on between the ticks";
 }
 
-// Helpers killed from outside as they start, for a few ticks, cost those
-// pictures; once the killing stops, the picture of the next tick or the one
-// after shows, whatever rung the ladder has come down to.
+// Helpers killed from outside as they start (in the middle of their test
+// picture, before they are ready), for a few ticks, cost those pictures; once
+// the killing stops, the picture of the next tick or the one after shows,
+// whatever rung the ladder has come down to.
 TEST(Hostile, HelpersKilledAsTheyStartCostPicturesOnlyWhileTheKillingLasts) {
     const std::uint32_t colours[] = {0xE02020, 0x20C020, 0x2040E0, 0xE0E020, 0x20E0E0, 0xE020E0, 0xE0A040, 0x808080};
     TestFolder folder(L"hostile-killed");
@@ -468,14 +470,22 @@ TEST(Hostile, HelpersKilledAsTheyStartCostPicturesOnlyWhileTheKillingLasts) {
     std::atomic<bool> killing{true};
     std::atomic<int> killed{0};
     std::thread killer([&] {
-        while (killing)
-            for (DWORD pid : ChildProcessIds(s.process.pid())) {
-                Process helper = Process::Open(pid);
-                if (helper.Running()) {
-                    helper.Kill();
-                    ++killed;
-                }
-            }
+        // Killed once it has the imaging component: Wine's server can fall
+        // over when a process is ended while it is still being created.
+        std::map<DWORD, Process> helpers;
+        WaitUntil(
+            [&] {
+                for (DWORD pid : ChildProcessIds(s.process.pid()))
+                    if (!helpers.contains(pid)) helpers.emplace(pid, Process::Open(pid));
+                for (auto& [pid, helper] : helpers)
+                    if (helper.Running() && helper.HasModule(L"windowscodecs.dll")) {
+                        helper.Kill();
+                        ++killed;
+                    }
+                return !killing;
+            },
+            60000, 1);
+        for (auto& [pid, helper] : helpers) helper.Release();
     });
     int next = 2;  // the picture the next tick asks for
     for (int tick = 0; tick < 4; ++tick, ++next) {

@@ -566,6 +566,12 @@ void Process::Kill() {
     process_ = nullptr;
 }
 
+void Process::Release() {
+    if (process_) ::CloseHandle(process_);
+    process_ = nullptr;
+    pid_ = 0;
+}
+
 bool Process::Running() const { return process_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
 
 std::optional<DWORD> Process::ExitCodeWithin(DWORD timeoutMs) const {

@@ -102,6 +102,8 @@ public:
     // The exit code once it has ended, waiting up to `timeoutMs`.
     std::optional<DWORD> ExitCodeWithin(DWORD timeoutMs) const;
     void Kill();
+    // Lets go of the process, which runs on.
+    void Release();
     // Every thread stopped where it stands, as a process hung on a stalled read.
     bool Suspend() const;
     // A fault on a thread of its own: the thread starts at address 0 and dies
