@@ -70,16 +70,6 @@ TEST(HelperLadder, StepsDownOnAFailedStartAndStartsOncePerPictureWhenSpent) {
     }
 }
 
-TEST(HelperLadder, EachRungIsMoreConfinedThanTheOneBelow) {
-    EXPECT_TRUE(RestrictedToken(Rung::LowIntegrityInJob) && LowIntegrity(Rung::LowIntegrityInJob) &&
-                InJob(Rung::LowIntegrityInJob));
-    EXPECT_TRUE(RestrictedToken(Rung::MediumIntegrityInJob) && !LowIntegrity(Rung::MediumIntegrityInJob) &&
-                InJob(Rung::MediumIntegrityInJob));
-    EXPECT_TRUE(!RestrictedToken(Rung::OwnTokenInJob) && InJob(Rung::OwnTokenInJob));
-    EXPECT_TRUE(!RestrictedToken(Rung::OwnTokenNoJob) && !LowIntegrity(Rung::OwnTokenNoJob) &&
-                !InJob(Rung::OwnTokenNoJob));
-}
-
 TEST(HelperExecutable, OnlyA32BitBuildInTheRealSystem32GoesThroughSysnative) {
     const std::wstring sys = L"C:\\Windows\\system32", win = L"C:\\Windows";
     const struct {

@@ -426,28 +426,10 @@ std::vector<PROCESSENTRY32W> Processes() {
 
 }  // namespace
 
-DebuggedProcess::DebuggedProcess(const std::wstring& exe, const std::wstring& arguments,
-                                 const std::vector<std::wstring>& environment)
+DebuggedProcess::DebuggedProcess(const std::wstring& exe, const std::wstring& arguments)
     : created_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    // The driver's environment with the given entries in place of its own.
-    std::vector<std::wstring> entries;
-    if (wchar_t* block = ::GetEnvironmentStringsW()) {
-        for (const wchar_t* p = block; *p; p += std::wcslen(p) + 1) entries.emplace_back(p);
-        ::FreeEnvironmentStringsW(block);
-    }
-    for (const std::wstring& entry : environment) {
-        const std::wstring name = entry.substr(0, entry.find(L'=') + 1);
-        std::erase_if(entries, [&](const std::wstring& e) {
-            return ::CompareStringOrdinal(e.c_str(), static_cast<int>(std::min(e.size(), name.size())), name.c_str(),
-                                          static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
-        });
-        entries.push_back(entry);
-    }
-    std::vector<wchar_t> block;
-    for (const std::wstring& e : entries) block.insert(block.end(), e.c_str(), e.c_str() + e.size() + 1);
-    block.push_back(L'\0');
     // Debug events go to the thread that created the process.
-    thread_ = std::thread(&DebuggedProcess::Debug, this, L"\"" + exe + L"\" " + arguments, std::move(block));
+    thread_ = std::thread(&DebuggedProcess::Debug, this, L"\"" + exe + L"\" " + arguments);
     ::WaitForSingleObject(created_, INFINITE);
     if (pid_) process_ = Process::Open(pid_);
 }
@@ -467,13 +449,12 @@ std::vector<std::wstring> DebuggedProcess::Lines(std::wstring_view text) const {
     return found;
 }
 
-void DebuggedProcess::Debug(std::wstring commandLine, std::vector<wchar_t> environment) {
+void DebuggedProcess::Debug(std::wstring commandLine) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    const bool ok = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                                     DEBUG_ONLY_THIS_PROCESS | CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr,
-                                     &si, &pi);
+    const bool ok = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
+                                     nullptr, nullptr, &si, &pi);
     if (ok) {
         pid_ = pi.dwProcessId;
         ::CloseHandle(pi.hThread);

@@ -122,13 +122,11 @@ private:
 };
 
 // A program started with the driver as its debugger, so that every line it
-// writes with OutputDebugString is collected. `environment` entries
-// ("NAME=value") replace or join the driver's own for it (and for what it
-// starts). Terminated on destruction if it still runs.
+// writes with OutputDebugString is collected. Terminated on destruction if it
+// still runs.
 class DebuggedProcess {
 public:
-    DebuggedProcess(const std::wstring& exe, const std::wstring& arguments,
-                    const std::vector<std::wstring>& environment = {});
+    DebuggedProcess(const std::wstring& exe, const std::wstring& arguments);
     ~DebuggedProcess();
     DebuggedProcess(const DebuggedProcess&) = delete;
     DebuggedProcess& operator=(const DebuggedProcess&) = delete;
@@ -138,7 +136,7 @@ public:
     std::vector<std::wstring> Lines(std::wstring_view text = {}) const;
 
 private:
-    void Debug(std::wstring commandLine, std::vector<wchar_t> environment);
+    void Debug(std::wstring commandLine);
 
     Process process_;
     mutable std::mutex mutex_;
