@@ -11,14 +11,17 @@ FileSource::FileSource(HANDLE file) : file_(file) {
 }
 
 std::size_t FileSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
+    // Placed, then read, on the helper's one reading thread: a read with an
+    // OVERLAPPED offset on a synchronous handle goes through Wine's server,
+    // which made a 24 MP PNG four times slower to prepare.
     std::size_t filled = 0;
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(file_, at, nullptr, FILE_BEGIN)) return 0;
     while (filled < out.size() && offset + filled < size_) {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(offset + filled);
-        at.OffsetHigh = static_cast<DWORD>((offset + filled) >> 32);
         DWORD read = 0;
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(out.size() - filled, 1 << 20));
-        if (!::ReadFile(file_, out.data() + filled, chunk, &read, &at) || read == 0) break;
+        if (!::ReadFile(file_, out.data() + filled, chunk, &read, nullptr) || read == 0) break;
         filled += read;
     }
     return filled;

@@ -1,8 +1,8 @@
 #pragma once
 // How the helper reads an open picture file: the header readers through
 // FileSource, the decoders through SourceStream. Every read names its offset,
-// so no reader moves another's place: the handle's own file pointer, which a
-// read with an offset moves as well, is never read from.
+// so no reader moves another's place: the handle's file pointer is set right
+// before each read and nobody relies on where it was left.
 #include "picture/ByteReader.h"
 
 #include <windows.h>
