@@ -170,6 +170,15 @@ void PictureHelper::End() {
     job_.reset();
 }
 
+void PictureHelper::Close() {
+    End();
+    view_.reset();
+    section_.reset();
+    requestEvent_.reset();
+    replyEvent_.reset();
+    pixelBytes_ = 0;
+}
+
 bool PictureHelper::Start(Rung rung, std::uint64_t pixelBytes, std::span<const std::uint8_t> displayProfile) {
     End();
     view_.reset();

@@ -33,6 +33,8 @@ public:
     bool Start(Rung rung, std::uint64_t pixelBytes, std::span<const std::uint8_t> displayProfile = {});
     // Ends the helper at once, without waiting for it.
     void End();
+    // Ends it and lets go of the channel too, so that its memory goes back.
+    void Close();
     bool started() const { return static_cast<bool>(process_); }
     std::uint64_t capacity() const { return pixelBytes_; }
 

@@ -219,6 +219,7 @@ private:
     // helper again. Nothing waits in the schedule now, so only what it held goes.
     void Rest() {
         EndHelper();
+        helper_.Close();
         held_.reset();
         schedule_ = PictureSchedule{};
     }
