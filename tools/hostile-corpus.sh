@@ -229,34 +229,29 @@ def gif(frames, screen=(16, 16)):
 write('gif-16x16-then-40000x40000.black.gif', gif([((16, 16), b'\x44\x01'), ((40000, 40000), bytes(rng.randrange(256) for _ in range(1 << 20)))]))
 write('gif-6000-frames-of-480x480.black.gif', gif([((480, 480), b'\x44\x01')] * 6000))
 # 15000 x 16000 (240 MP, within the pixel budget) at 16 bits per channel with
-# alpha: about 1.9 GB once decoded, past the helper's memory budget. Each row
-# is compressed after a full flush, so every row after the first compresses to
-# the same bytes and the file is made in seconds.
-def deep_png(width, height):
-    row = b'\0' + b'\x40\x00\x80\x00\xc0\x00\xff\xff' * width
-    comp = zlib.compressobj(9)
-    first = comp.compress(row) + comp.flush(zlib.Z_FULL_FLUSH)
-    again = comp.compress(row) + comp.flush(zlib.Z_FULL_FLUSH)
-    adler = 1
-    for _ in range(height):
-        adler = zlib.adler32(row, adler)
-    # The stream's own trailer: an empty final block, then Adler-32 of everything.
-    tail = comp.flush(zlib.Z_FINISH)[:-4] + struct.pack('>I', adler)
-    ihdr = struct.pack('>IIBBBBB', width, height, 16, 6, 0, 0, 0)
-    return b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', ihdr) + chunk(b'IDAT', first + again * (height - 1) + tail) + chunk(b'IEND', b'')
-write('png-240mp-16bit-alpha.black.png', deep_png(15000, 16000))
-# A 64 x 64 picture whose colour-profile chunk (about 1 MB) inflates to
-# 1 GiB of zeros, which some decoders inflate whole when they are created.
-def profile_bomb_png(inflated_mib):
-    block = b'\0' * (1 << 20)
+# alpha: about 1.9 GB once decoded, past the helper's memory budget.
+# A zlib stream of `block` repeated `count` times, made in seconds: each block
+# is compressed after a full flush, so every one after the first compresses
+# to the same bytes.
+def repeated_zlib(block, count):
     comp = zlib.compressobj(9)
     first = comp.compress(block) + comp.flush(zlib.Z_FULL_FLUSH)
     again = comp.compress(block) + comp.flush(zlib.Z_FULL_FLUSH)
     adler = 1
-    for _ in range(inflated_mib):
+    for _ in range(count):
         adler = zlib.adler32(block, adler)
+    # The stream's own trailer: an empty final block, then Adler-32 of everything.
     tail = comp.flush(zlib.Z_FINISH)[:-4] + struct.pack('>I', adler)
-    profile = b'bomb\0\0' + first + again * (inflated_mib - 1) + tail
+    return first + again * (count - 1) + tail
+def deep_png(width, height):
+    row = b'\0' + b'\x40\x00\x80\x00\xc0\x00\xff\xff' * width
+    ihdr = struct.pack('>IIBBBBB', width, height, 16, 6, 0, 0, 0)
+    return b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', ihdr) + chunk(b'IDAT', repeated_zlib(row, height)) + chunk(b'IEND', b'')
+write('png-240mp-16bit-alpha.black.png', deep_png(15000, 16000))
+# A 64 x 64 picture whose colour-profile chunk (about 1 MB) inflates to
+# 1 GiB of zeros, which some decoders inflate whole when they are created.
+def profile_bomb_png(inflated_mib):
+    profile = b'bomb\0\0' + repeated_zlib(b'\0' * (1 << 20), inflated_mib)
     picture = png(64, 64)
     return picture[:33] + chunk(b'iCCP', profile) + picture[33:]
 write('png-profile-inflating-to-1GiB.black.png', profile_bomb_png(1024))
