@@ -1,5 +1,7 @@
 #include "common/NoCrashDialog_win.h"
 
+#include "common/Trail_win.h"
+
 #include <windows.h>
 
 #include <cwchar>
@@ -19,9 +21,9 @@ bool NoCrashDialog() {
     const HRESULT hr = ::WerSetFlags(kWerFaultReportingNoUi);
     if (SUCCEEDED(hr)) return true;
     wchar_t line[96];
-    std::swprintf(line, std::size(line), L"Lumora: WerSetFlags(WER_FAULT_REPORTING_NO_UI) failed, code 0x%08lX\n",
+    std::swprintf(line, std::size(line), L"Lumora: WerSetFlags(WER_FAULT_REPORTING_NO_UI) failed, code 0x%08lX",
                   static_cast<unsigned long>(hr));
-    ::OutputDebugStringW(line);
+    Trail(line);
     return false;
 }
 

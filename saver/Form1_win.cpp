@@ -3,6 +3,7 @@
 #include "common/AppProperties_win.h"
 #include "common/MessageLoop_win.h"
 #include "common/NoCrashDialog_win.h"
+#include "common/Trail_win.h"
 #include "resource.h"
 #include "saver/DisplayProfile_win.h"
 #include "saver/InputMessages_win.h"
@@ -151,9 +152,9 @@ void Form1::WatchDisplayPower() {
     if (displayPower_) return;
     wchar_t line[128];
     std::swprintf(line, std::size(line),
-                  L"Lumora: RegisterPowerSettingNotification failed (%lu); pictures go on while the display is off\n",
+                  L"Lumora: RegisterPowerSettingNotification failed (%lu); pictures go on while the display is off",
                   ::GetLastError());
-    ::OutputDebugStringW(line);
+    Trail(line);
 }
 
 // Off: the show sleeps, with its picture left in place. Back on or dimmed:

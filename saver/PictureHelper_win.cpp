@@ -2,6 +2,7 @@
 
 #include "common/AppFolder.h"
 #include "common/AppProperties_win.h"
+#include "common/Trail_win.h"
 #include "saver/PictureSchedule.h"
 
 #include <psapi.h>
@@ -21,7 +22,6 @@ HANDLE Inheritable(HANDLE h) {
 
 std::uint64_t Number(HANDLE h) { return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(h)); }
 
-void Trail(const std::wstring& line) { ::OutputDebugStringW((line + L"\n").c_str()); }
 
 // The failed step, with the code the system gave, for the trail; false.
 bool Failed(std::wstring_view what, Rung rung, DWORD code = ::GetLastError()) {

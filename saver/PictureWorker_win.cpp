@@ -1,5 +1,6 @@
 #include "saver/PictureWorker_win.h"
 
+#include "common/Trail_win.h"
 #include "saver/DisplayProfile_win.h"
 #include "saver/PictureCycle.h"
 #include "saver/PictureHelper_win.h"
@@ -19,7 +20,6 @@ namespace {
 // the job's limit before the watch's.
 constexpr DWORD kWatchMs = 10;
 
-void Trail(const std::wstring& line) { ::OutputDebugStringW((line + L"\n").c_str()); }
 
 std::uint64_t PixelBytes(ClientSize size) {
     return std::uint64_t(std::max(size.width, 1)) * std::uint64_t(std::max(size.height, 1)) * 4;
